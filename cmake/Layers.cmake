@@ -1,0 +1,20 @@
+# Every layer is one static library made of the sources found in its directory, so a
+# new source file needs no edit of a build file.
+function(updater_add_layer name)
+  cmake_parse_arguments(L "" "" "EXCLUDE;LINK;DEFINES" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.c ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(excluded IN LISTS L_EXCLUDE)
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
+  if(sources)
+    set(scope PUBLIC)
+    add_library(${name} STATIC ${sources})
+  else()
+    set(scope INTERFACE)
+    add_library(${name} INTERFACE)
+  endif()
+  target_include_directories(${name} ${scope} ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name} ${scope} ${L_LINK})
+  target_compile_definitions(${name} ${scope} ${L_DEFINES})
+endfunction()
