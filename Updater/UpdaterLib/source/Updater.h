@@ -7,26 +7,24 @@
 #include <vector>
 
 #include "UpdaterDisplayInterface.h"
+#include "aDiscovery.h"
+#include "aError.h"
 
 class BirdFile;
 
-// One discovered module. The first eight fields have the order and meaning of a link
-// specifier, so a DeviceInfo describes exactly how the module was reached.
-struct DeviceInfo {
-  uint32_t type = 0;               // link type: 1 USB, 2 TCP/IP
-  uint32_t serial_num = 0;
-  uint32_t module = 0;             // module address on its module network
-  uint32_t router = 0;             // address of the module routing for it
-  uint32_t router_serial_num = 0;
-  uint32_t model = 0;
-  uint32_t ip_address = 0;         // IPv4, network byte order (TCP/IP only)
-  uint32_t port = 0;               // TCP port, host order (TCP/IP only)
-  uint32_t build_num = 0;          // 0 when it can't be read
+// One discovered module. It is a link specifier first (type, serial number, module and
+// router address, router serial number, model, IP address, port: exactly how the module was
+// reached), so it can be handed to anything that connects from a specifier.
+struct DeviceInfo : linkSpec {
+  DeviceInfo() : linkSpec{} {}
+  explicit DeviceInfo(const linkSpec& spec) : linkSpec(spec) {}
+
+  uint32_t buildNumber = 0;  // 0 when it can't be read
   uint8_t major = 0;
   uint8_t minor = 0;
   uint32_t patch = 0;
-  std::string model_name;
-  int32_t error = 0;               // aErr of the connection or of a failed read, 0 if none
+  std::string modelName;
+  aErr error = aErrNone;  // of the connection or of a failed read
 };
 
 // The four words that identify one chip, word 0 first.
