@@ -11,7 +11,7 @@ uint32_t aUEI_RetrieveInt(const uint8_t* bytes);
 void aUEI_StoreInt(uint8_t* bytes, uint32_t value);
 
 // Turns count big-endian 4-byte words at buffer into host-order 32-bit
-// integers in place. The buffer must be suitably aligned for uint32_t.
+// integers in place.
 void aUEI_ModifyIntBuffer(void* buffer, size_t count);
 
 #endif

@@ -17,6 +17,7 @@ aErr aMutex_Lock(aMutex* mutex);
 aErr aMutex_TryLock(aMutex* mutex);
 // aErrPermission when the caller does not hold it.
 aErr aMutex_Unlock(aMutex* mutex);
+// aErrBusy (and the mutex kept) while someone holds it.
 aErr aMutex_Destroy(aMutex** mutex);
 
 #endif
