@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <string.h>
 #include <termios.h>
@@ -35,8 +36,12 @@ static aErr sSerialGet(uint8_t* byte, void* ref) {
   if (!sValidSerial(serial) || byte == NULL) return aErrParam;
   ssize_t got = read(serial->fd, byte, 1);
   if (got == 1) return aErrNone;
-  if (got == 0 || errno == EAGAIN || errno == EINTR) return aErrNotReady;
-  return aErrIO;
+  if (got < 0) return errno == EAGAIN || errno == EINTR ? aErrNotReady : aErrIO;
+  // A port whose device went away reads as empty for ever; only poll tells it apart from
+  // a quiet line.
+  struct pollfd port = {serial->fd, POLLIN, 0};
+  if (poll(&port, 1, 0) > 0 && (port.revents & (POLLHUP | POLLERR | POLLNVAL))) return aErrIO;
+  return aErrNotReady;
 }
 
 static aErr sSerialWrite(const uint8_t* data, size_t length, void* ref) {
