@@ -99,7 +99,8 @@ struct FirmwareOptions {
   std::optional<Fingerprint> scrambleFor;
 
   // Generic image: adds the serial offsets block. Unset offsets default to
-  // imageAddress + 0x20 (serial word) and imageAddress + 0x40 (descriptor text).
+  // imageAddress + 0x20 (serial word) and imageAddress + 0x40 (16 bytes of descriptor
+  // text), which lie inside images of at least 0x50 bytes.
   bool generic = false;
   std::optional<uint32_t> serialOffset;
   std::optional<uint32_t> descriptorOffset;

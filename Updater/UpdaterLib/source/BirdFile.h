@@ -40,6 +40,9 @@ class BirdFile {
 
   // True when the file starts with "bird" and two non-zero version bytes.
   static bool VerifyFile(const std::string& path);
+  // Big-endian reads of the file's integers.
+  static uint32_t GetInt(const uint8_t* bytes);
+  static uint16_t GetShort(const uint8_t* bytes);
 
   bool Load();
   bool DecompressData(const uint8_t* data, uint32_t length);
