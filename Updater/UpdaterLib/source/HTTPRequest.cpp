@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <stdexcept>
 
 #include "Log.h"
@@ -21,7 +22,12 @@ size_t _rcv_data(char* data, size_t size, size_t count, void* user) {
            static_cast<int>(size), static_cast<int>(count),
            static_cast<unsigned>(reinterpret_cast<uintptr_t>(response)), kShownBytes, shown,
            data);
-  response->process(data, length);
+  try {
+    response->process(data, length);
+  } catch (const std::exception&) {
+    // No exception may cross the transport library; a short count makes it abort instead.
+    return 0;
+  }
   Log::log(DEBUG_ServerComm, "rcv_data returns %d\n", static_cast<int>(length));
   return length;
 }
