@@ -36,8 +36,10 @@ Outcome ModuleQuery::handle(ModuleNode& node, const std::vector<uint8_t>& payloa
   } else {
     const CommandHandler* entity = node.handler(payload[2]);
     if (sub == kHasUEI) {
-      reply.payload.push_back(code(entity ? entity->checkUEI(payload[3], payload[4], payload[5])
-                                          : ErrorCode::InvalidEntity));
+      // The answer takes the place of the access byte.
+      reply.payload.pop_back();
+      reply.payload.push_back(
+          code(entity ? entity->checkUEI(payload[3], payload[4], payload[5]) : ErrorCode::InvalidEntity));
     } else if (sub == kClassQuantity) {
       reply.payload.push_back(entity ? entity->entityCount() : 0);
     } else {
