@@ -24,8 +24,10 @@ bool aDirectory_Exists(const char* path) {
     return path != nullptr && stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+// "Already exists" counts only when what exists is a directory: a file in the
+// way must fail rather than pass as created.
 static bool sMakeDirectory(const char* path, uint32_t mode) {
-    return aDirectory_Exists(path) || mkdir(path, static_cast<mode_t>(mode)) == 0 || errno == EEXIST;
+    return mkdir(path, static_cast<mode_t>(mode)) == 0 || aDirectory_Exists(path);
 }
 
 aErr aDirectory_Ensure(const char* path, uint32_t mode) {

@@ -82,12 +82,14 @@ aErr aMutex_Destroy(aMutex** handle) {
         return aErrParam;
     }
     aMutex* mutex = *handle;
-    const int status = pthread_mutex_destroy(&mutex->mutex);
-    if (status == EBUSY) {
-        // Freeing a held mutex would leave its holder unlocking freed memory;
-        // the caller keeps it and may unlock and destroy again.
+    // Destroying a held mutex is undefined, and freeing it would leave its
+    // holder unlocking freed memory: the caller keeps it and may unlock and
+    // destroy again.
+    if (pthread_mutex_trylock(&mutex->mutex) != 0) {
         return aErrBusy;
     }
+    pthread_mutex_unlock(&mutex->mutex);
+    const int status = pthread_mutex_destroy(&mutex->mutex);
     mutex->check = 0;
     free(mutex);
     *handle = nullptr;
