@@ -23,6 +23,11 @@
 #define aLINK_SEND_PAUSE_MS 1
 #define aLINK_SYNC_PAUSE_MS 2
 #define aLINK_IDLE_READ_US 5
+// A module writes each packet in one piece. A partial packet or a synchronisation
+// answer that stalls this long is taken as lost: otherwise the next packet's
+// bytes would complete it into a corrupt packet, or the link would wait in
+// vain for an answer that never comes.
+#define aLINK_STALL_MS 100
 // Waits at link level look at the link's state this often, so that a link
 // that falls out of step or loses its stream ends the wait promptly.
 #define aLINK_AWAIT_SLICE_MS 10
@@ -227,11 +232,21 @@ static void* sReceiveThread(void* argument) {
   link->syncState = syncInStep;
   // A link started without a stream must not look usable, not even briefly.
   link->status = link->stream != nullptr ? aLinkRunning : aLinkStreamError;
+  uint64_t lastByte = aTime_GetMSTicks();
   while (link->running) {
     uint8_t byte = 0;
     const aErr read = aStream_Read(link->stream, &byte, 1);
+    if (read == aErrNone) {
+      lastByte = aTime_GetMSTicks();
+    }
     if (read == aErrNotReady) {
-      usleep(aLINK_IDLE_READ_US);
+      const bool waiting = link->status == aLinkSyncing || link->assembling->received > 0;
+      if (waiting && aTime_GetMSTicks() - lastByte > aLINK_STALL_MS) {
+        sStartSync(link);
+        lastByte = aTime_GetMSTicks();
+      } else {
+        usleep(aLINK_IDLE_READ_US);
+      }
     } else if (read != aErrNone) {
       link->status = aLinkStreamError;
       aTime_MSSleep(aLINK_STREAM_ERROR_PAUSE_MS);
