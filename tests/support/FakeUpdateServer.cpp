@@ -283,13 +283,17 @@ void FakeUpdateServer::answer_builds(
   set_answer("builds", Lines(lines));
 }
 
-void FakeUpdateServer::answer_bird(const std::vector<uint8_t>& file) {
+FakeUpdateServer::Answer FakeUpdateServer::BirdAnswer(const std::vector<uint8_t>& file) {
   size_t length = 0;
   char* text = base64_encode(file.data(), file.size(), &length);
   if (text == nullptr) throw std::runtime_error("fake update server: out of memory");
   std::string encoded(text, length);
   free(text);
-  set_answer("bird", Lines({"ok", encoded}));
+  return Lines({"ok", encoded});
+}
+
+void FakeUpdateServer::answer_bird(const std::vector<uint8_t>& file) {
+  set_answer("bird", BirdAnswer(file));
 }
 
 void FakeUpdateServer::answer_recovery(uint32_t serialNumber, uint32_t build) {

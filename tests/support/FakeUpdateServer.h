@@ -66,8 +66,10 @@ class FakeUpdateServer {
   // op=builds: "ok", then one "BUILD;VERSION" line per entry (just "BUILD" when the
   // version is empty), in the order given.
   void answer_builds(const std::vector<std::pair<std::string, std::string>>& builds);
-  // op=bird: "ok", then the file in base64 on one line.
+  // op=bird: "ok", then the file in base64 on one line (BirdAnswer: the same answer, to be
+  // changed, say delayed, before set_answer("bird", ...)).
   void answer_bird(const std::vector<uint8_t>& file);
+  static Answer BirdAnswer(const std::vector<uint8_t>& file);
   // op=fix: "ok", the serial number as 8 hex digits, the build in decimal.
   void answer_recovery(uint32_t serialNumber, uint32_t build);
 
