@@ -98,6 +98,29 @@ TEST_F(BuildsEndToEnd, GetStoresTheLatestBuildAndRecordsIt) {
   EXPECT_EQ(server.requests(), requests);
 }
 
+TEST_F(BuildsEndToEnd, OnATerminalTheSpinnerTurnsWhileTheDownloadRunsAndIsCleared) {
+  Answer held = FakeUpdateServer::BirdAnswer(BirdBytes(kBuild));
+  held.delay_ms = 500;
+  server.set_answer("bird", held);
+  updater.SetTerminal(true);
+  ProcessResult r = Run({"-G", "-d", kSerialText});
+  EXPECT_EQ(r.status, 0) << r.err;
+
+  const std::string clear = "\r" + std::string(88, ' ') + "\r";
+  size_t valid = r.out.find("Build 99528558 is valid\n");
+  size_t first = r.out.find("\r (Downloading) .      \r");
+  size_t second = r.out.find("\r (Downloading) ..      \r");
+  size_t cleared = r.out.rfind(clear);
+  ASSERT_NE(valid, std::string::npos) << r.out;
+  ASSERT_NE(first, std::string::npos) << r.out;
+  ASSERT_NE(second, std::string::npos) << "the spinner turned only once:\n" << r.out;
+  ASSERT_NE(cleared, std::string::npos) << r.out;
+  EXPECT_LT(valid, first);
+  EXPECT_LT(first, second);
+  EXPECT_LT(second, cleared);
+  EXPECT_EQ(r.out.find("(Downloading)", cleared), std::string::npos) << "turned after clearing";
+}
+
 TEST_F(BuildsEndToEnd, GetOfABuildTheServerDoesNotListStoresNothing) {
   ProcessResult r = Run({"-G", "-d", kSerialText, "-b", "1234"});
   EXPECT_EQ(r.status, 1);
