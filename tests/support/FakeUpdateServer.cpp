@@ -186,6 +186,8 @@ class FakeUpdateServer::Impl {
     while (!stopping) {
       pollfd ends[2] = {{client, POLLIN, 0}, {backend, POLLIN, 0}};
       if (poll(ends, 2, kPollMs) <= 0) continue;
+      // A held answer is released by the stop itself; it must not reach the client then.
+      if (stopping) return;
       for (int i = 0; i < 2; ++i) {
         if (ends[i].revents == 0) continue;
         ssize_t got = recv(ends[i].fd, buffer, sizeof buffer, 0);

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <memory>
 #include <stdexcept>
+#include <thread>
 #include <string>
 
 #include "FakeUpdateServer.h"
@@ -113,6 +117,32 @@ TEST_F(HTTPRequestGet, TransportFailuresThrow) {
       EXPECT_EQ(e.what(), c.text) << c.url;
     }
   }
+}
+
+// Without time-outs a GET waits as long as the server holds the answer; a server that
+// goes away releases it with an error.
+TEST(HTTPRequestHang, AHeldAnswerBlocksUntilTheServerGoesAway) {
+  auto server = std::make_unique<FakeUpdateServer>();
+  Answer hang;
+  hang.delay_ms = FakeUpdateServer::kHang;
+  server->set_answer("bird", hang);
+  std::string url = server->url();
+
+  std::promise<std::string> outcome;
+  std::future<std::string> done = outcome.get_future();
+  std::thread client([&] {
+    try {
+      HTTPRequest::GET(url, {{"op", "bird"}});
+      outcome.set_value("answered");
+    } catch (const std::runtime_error& e) {
+      outcome.set_value(e.what());
+    }
+  });
+  while (server->requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(done.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+  server.reset();
+  client.join();
+  EXPECT_EQ(done.get(), "Server returned nothing (no headers, no data)");
 }
 
 }  // namespace
