@@ -137,11 +137,17 @@ TEST(aPacket, HeaderFieldAccessors) {
         SCOPED_TRACE(static_cast<int>(length));
         aPacket* packet = aPacket_CreateWithData(0x02, length, payload);
         EXPECT_EQ(aPacket_GetCmd(packet, &value), length >= 1 ? aErrNone : aErrPacket);
-        if (length >= 1) EXPECT_EQ(value, 0x05);
+        if (length >= 1) {
+            EXPECT_EQ(value, 0x05);
+        }
         EXPECT_EQ(aPacket_GetOption(packet, &value), length >= 2 ? aErrNone : aErrPacket);
-        if (length >= 2) EXPECT_EQ(value, 3);
+        if (length >= 2) {
+            EXPECT_EQ(value, 3);
+        }
         EXPECT_EQ(aPacket_GetIndex(packet, &value), length >= 3 ? aErrNone : aErrPacket);
-        if (length >= 3) EXPECT_EQ(value, 31);
+        if (length >= 3) {
+            EXPECT_EQ(value, 31);
+        }
         EXPECT_EQ(aPacket_GetCmd(packet, nullptr), aErrParam);
         aPacket_Destroy(&packet);
     }
