@@ -155,15 +155,18 @@ TEST_F(BuildsEndToEnd, OverrideRequestsTheNamedBuildWithoutValidation) {
 }
 
 TEST_F(BuildsEndToEnd, AnUnreachableServerLeavesNoDeviceDirectory) {
-  std::string url;
+  std::string closed;
   {
     FakeUpdateServer gone;
-    url = gone.url();
+    closed = gone.url();
   }
-  ProcessResult r = updater.Run({"-G", "-d", kSerialText, "-u", url});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Server request failed for " + url + "\n");
-  EXPECT_FALSE(fs::exists(Device()));
+  for (const std::string& url : {closed, std::string("http://[::1/cgi/u"),
+                                 std::string("htp://127.0.0.1/cgi/u")}) {
+    ProcessResult r = updater.Run({"-G", "-d", kSerialText, "-u", url});
+    EXPECT_EQ(r.status, 1) << url;
+    EXPECT_EQ(r.err, "Server request failed for " + url + "\n");
+    EXPECT_FALSE(fs::exists(Device())) << url;
+  }
 }
 
 // Whatever goes wrong with the answer, the build stored before stays as it was and
