@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <limits.h>
+#include <stdint.h>
 #include <pwd.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -77,8 +79,10 @@ aErr aDirectory_List(const char* path, aDirectoryListProc callback, void* ref) {
             stat(entryPath, &status) != 0) {
             continue;
         }
-        const aDirectoryListData data = {entryPath, static_cast<int32_t>(status.st_size),
-                                         S_ISDIR(status.st_mode) ? 1u : 0u};
+        // The record's size is 32-bit: larger files show the largest size it
+        // holds rather than a wrapped, possibly negative one.
+        const int32_t size = status.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(status.st_size);
+        const aDirectoryListData data = {entryPath, size, S_ISDIR(status.st_mode) ? 1u : 0u};
         if (!callback(&data, ref)) {
             break;
         }

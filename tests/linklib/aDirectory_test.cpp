@@ -95,6 +95,8 @@ TEST(aDirectory, ListReportsEveryEntry) {
     ScratchDir dir;
     touch(dir / "file", "12345");
     ASSERT_EQ(aDirectory_Ensure((dir / "sub").c_str(), 0755), aErrNone);
+    touch(dir / "huge");
+    ASSERT_EQ(truncate((dir / "huge").c_str(), 3LL << 30), 0);  // sparse, beyond 32 bits signed
     std::map<std::string, std::pair<int32_t, uint32_t>> seen;
     auto collect = [](const aDirectoryListData* data, void* ref) {
         auto* entries = static_cast<std::map<std::string, std::pair<int32_t, uint32_t>>*>(ref);
@@ -102,8 +104,9 @@ TEST(aDirectory, ListReportsEveryEntry) {
         return true;
     };
     EXPECT_EQ(aDirectory_List(dir.path().c_str(), collect, &seen), aErrNone);
-    EXPECT_EQ(seen.size(), 4u);  // ".", "..", file, sub
+    EXPECT_EQ(seen.size(), 5u);  // ".", "..", file, huge, sub
     EXPECT_EQ(seen[dir / "file"], std::make_pair(int32_t{5}, 0u));
+    EXPECT_EQ(seen[dir / "huge"].first, INT32_MAX);
     EXPECT_EQ(seen[dir / "sub"].second, 1u);
     EXPECT_EQ(seen.count(dir / "."), 1u);
     EXPECT_EQ(seen.count(dir / ".."), 1u);
