@@ -227,6 +227,28 @@ static aErr sHandlePacket(aLink* link) {
   return result;
 }
 
+static void sReceiveByte(aLink* link, uint8_t byte) {
+  if (link->status == aLinkSyncing) {
+    sSyncByte(link, byte);
+  } else if (aPacket_AddByte(link->assembling, byte) != aErrNone) {
+    sStartSync(link);
+  } else if (sHandlePacket(link) != aErrNone) {
+    link->status = aLinkError;
+  }
+}
+
+// Nothing to read: a stalled partial packet or synchronisation answer asks
+// the module again, otherwise poll on.
+static void sIdle(aLink* link, uint64_t* lastByte) {
+  const bool waiting = link->status == aLinkSyncing || link->assembling->received > 0;
+  if (waiting && aTime_GetMSTicks() - *lastByte > aLINK_STALL_MS) {
+    sStartSync(link);
+    *lastByte = aTime_GetMSTicks();
+  } else {
+    usleep(aLINK_IDLE_READ_US);
+  }
+}
+
 static void* sReceiveThread(void* argument) {
   aLink* link = static_cast<aLink*>(argument);
   link->syncState = syncInStep;
@@ -238,24 +260,12 @@ static void* sReceiveThread(void* argument) {
     const aErr read = aStream_Read(link->stream, &byte, 1);
     if (read == aErrNone) {
       lastByte = aTime_GetMSTicks();
-    }
-    if (read == aErrNotReady) {
-      const bool waiting = link->status == aLinkSyncing || link->assembling->received > 0;
-      if (waiting && aTime_GetMSTicks() - lastByte > aLINK_STALL_MS) {
-        sStartSync(link);
-        lastByte = aTime_GetMSTicks();
-      } else {
-        usleep(aLINK_IDLE_READ_US);
-      }
-    } else if (read != aErrNone) {
+      sReceiveByte(link, byte);
+    } else if (read == aErrNotReady) {
+      sIdle(link, &lastByte);
+    } else {
       link->status = aLinkStreamError;
       aTime_MSSleep(aLINK_STREAM_ERROR_PAUSE_MS);
-    } else if (link->status == aLinkSyncing) {
-      sSyncByte(link, byte);
-    } else if (aPacket_AddByte(link->assembling, byte) != aErrNone) {
-      sStartSync(link);
-    } else if (sHandlePacket(link) != aErrNone) {
-      link->status = aLinkError;
     }
   }
   return nullptr;

@@ -118,13 +118,16 @@ TEST_F(LinkTest, HeartbeatsAreAnsweredAndNeverQueued) {
 }
 
 TEST_F(LinkTest, FilteredWaitPicksItsAnswerAndLeavesTheRest) {
-  peer->send({0x04, 0x01, 0x41, 0x08, 0x01, 0x42, 0x04, 0x00});
+  peer->send({0x04, 0x01, 0x41, 0x08, 0x01, 0x42, 0x04, 0x00, 0x04, 0x00, 0x0C, 0x00});
   const uint8_t wanted = 0x08;
   EXPECT_EQ(payloadOf(aLink_AwaitFirst(id, fromAddress, &wanted, 5000)),
             (Bytes{0x08, 0x01, 0x42}));
-  EXPECT_EQ(payloadOf(aLink_AwaitPacket(id, 5000)), (Bytes{0x04, 0x01, 0x41}));
+  // Once the last packet is in, all before it are queued too.
+  const uint8_t last = 0x0C;
+  EXPECT_EQ(payloadOf(aLink_AwaitFirst(id, fromAddress, &last, 5000)), (Bytes{0x0C, 0x00}));
+  EXPECT_EQ(payloadOf(aLink_GetPacket(id)), (Bytes{0x04, 0x01, 0x41}));
   const uint8_t four = 0x04;
-  EXPECT_EQ(aLink_DrainPackets(id, fromAddress, &four), 1u);
+  EXPECT_EQ(aLink_DrainPackets(id, fromAddress, &four), 2u);
   EXPECT_EQ(aLink_GetFirst(id, anyPacket, nullptr), nullptr);
 }
 
