@@ -1,7 +1,7 @@
 #include <errno.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -52,22 +52,40 @@ static aErr sSocketStreamSetOptions(int fd) {
       setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &noTimeout, sizeof(noTimeout)) < 0 ||
       setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive)) < 0)
     return aErrIO;
-  int fl = fcntl(fd, F_GETFL);
-  if (fl < 0 || fcntl(fd, F_SETFL, fl | O_NONBLOCK) < 0) return aErrIO;
   return aErrNone;
+}
+
+// A blocking connect to a host that drops the handshake would hold the link's threads for
+// minutes; a module on the local network answers far sooner than this.
+#define sCONNECT_TIMEOUT_MS 3000
+
+// The socket is non-blocking from the start: reads and writes never wait either.
+static int sSocketConnect(int fd, const struct sockaddr_in* address) {
+  if (connect(fd, (const struct sockaddr*)address, sizeof(*address)) == 0) return 0;
+  if (errno != EINPROGRESS) return errno;
+  struct pollfd wait = {fd, POLLOUT, 0};
+  int ready;
+  do ready = poll(&wait, 1, sCONNECT_TIMEOUT_MS);
+  while (ready < 0 && errno == EINTR);
+  if (ready < 0) return errno;
+  if (ready == 0) return ETIMEDOUT;
+  int error = 0;
+  socklen_t length = sizeof(error);
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) < 0) return errno;
+  return error;
 }
 
 // Connects afresh, closing any earlier connection first. Called with the lock held (or
 // before the stream exists).
 static aErr sSocketStreamReset(aSocketStream* s) {
   if (s->fd >= 0) sSocketStreamClose(s);
-  s->fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  s->fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s->fd < 0) {
     s->fd = -1;
     return aErrIO;
   }
-  if (connect(s->fd, (const struct sockaddr*)&s->address, sizeof(s->address)) < 0) {
-    int error = errno;
+  int error = sSocketConnect(s->fd, &s->address);
+  if (error != 0) {
     sSocketStreamClose(s);
     if (error == EAGAIN || error == ECONNRESET || error == ETIMEDOUT || error == ECONNREFUSED)
       return aErrConnection;

@@ -191,6 +191,38 @@ TEST(SocketStreamCreate, FailuresHandOutNoStream) {
   EXPECT_EQ(aStream_CreateSocket(htonl(INADDR_LOOPBACK), port, nullptr), aErrResource);
 }
 
+// A peer that never completes the handshake (here: a listener whose queue is full) must not
+// hold the caller for the minutes the system would keep retrying.
+TEST(SocketStreamCreate, HandshakeThatNeverCompletesGivesUp) {
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  struct sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+  socklen_t len = sizeof(a);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  ASSERT_EQ(listen(listener, 0), 0);
+  std::vector<aStream*> queued;
+  aStream* stream = nullptr;
+  aErr err = aErrNone;
+  std::atomic<bool> done{false};
+  std::thread attempt([&] {
+    // Fill the queue; the first refused handshake ends the loop.
+    while (err == aErrNone && queued.size() < 8) {
+      err = aStream_CreateSocket(htonl(INADDR_LOOPBACK), ntohs(a.sin_port), &stream);
+      if (err == aErrNone) queued.push_back(stream);
+    }
+    done = true;
+  });
+  for (int i = 0; i < 600 && !done; i++) aTime_MSSleep(100);  // far beyond the give-up time
+  ASSERT_TRUE(done) << "connect still waiting";
+  attempt.join();
+  EXPECT_EQ(err, aErrResource);
+  EXPECT_EQ(stream, nullptr);
+  for (aStream* s : queued) aStream_Destroy(&s);
+  close(listener);
+}
+
 // The link engine reads on one thread and writes on another while the connection may drop
 // and be made again under them.
 TEST(SocketStreamThreads, ReaderAndWriterSurviveAReconnect) {
