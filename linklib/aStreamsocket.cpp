@@ -12,7 +12,7 @@
 #include "unix_time.h"
 
 #define aSOCKET_CHECK 0xDEAD
-#define aSOCKET_CONNECTED 0x1
+#define aSOCKET_CONNECTED 0x1u
 
 // A write gives up after this many refused sends or reconnections in a row.
 #define sWRITE_RETRIES 9
