@@ -21,6 +21,7 @@ UsbTestbed::UsbTestbed() : testbed_(umockdev_testbed_new()) {
 
 UsbTestbed::~UsbTestbed() {
   modules_.clear();
+  nodes_.clear();
   g_object_unref(testbed_);
 }
 
@@ -29,6 +30,11 @@ EmulatedUsbModule& UsbTestbed::add(const UsbDeviceSpec& spec) {
   modules_.push_back(std::make_unique<EmulatedUsbModule>(
       testbed_, 1, port, [this] { return nextDevice_++; }, spec));
   return *modules_.back();
+}
+
+EmulatedKernelNode& UsbTestbed::addKernelNode(const std::string& serialText) {
+  nodes_.push_back(std::make_unique<EmulatedKernelNode>(testbed_, serialText));
+  return *nodes_.back();
 }
 
 std::string UsbTestbed::rootDir() const {

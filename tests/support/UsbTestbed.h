@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "EmulatedKernelNode.h"
 #include "EmulatedUsbModule.h"
 
 class UsbTestbed {
@@ -24,6 +25,9 @@ class UsbTestbed {
   EmulatedUsbModule& add(const UsbDeviceSpec& spec);
   EmulatedUsbModule& add(const std::string& serial) { return add(UsbDeviceSpec::module(serial)); }
 
+  // The module's kernel driver node for that serial text.
+  EmulatedKernelNode& addKernelNode(const std::string& serialText);
+
   // The directory that stands for "/" of /dev and /sys under the emulation.
   std::string rootDir() const;
   UMockdevTestbed* raw() const { return testbed_; }
@@ -32,6 +36,7 @@ class UsbTestbed {
   UMockdevTestbed* testbed_;
   int nextDevice_ = 2;  // 1 is the root hub's number on a real bus
   std::vector<std::unique_ptr<EmulatedUsbModule>> modules_;
+  std::vector<std::unique_ptr<EmulatedKernelNode>> nodes_;
 };
 
 // Skips the current test with the reason when the emulation is not available.
