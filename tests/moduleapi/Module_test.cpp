@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "SystemClass.h"
@@ -204,6 +209,31 @@ TEST_F(ModuleTest, RefusalsWithoutTraffic) {
   system.init(&module, 0);
   EXPECT_EQ(system.getModel(&model), aErrConnection);
   EXPECT_EQ(system.getModel(nullptr), aErrParam);
+}
+
+TEST_F(ModuleTest, ThePacketLogWritesEveryPacketAsALine) {
+  start("127.0.0.29", sDevice(0x7000, 0x13, 2));
+  Module module(2, 0);
+  EXPECT_EQ(module.enablePacketLog("/dev/null"), aErrConfiguration) << "no link yet";
+  ASSERT_EQ(module.connectFromSpec(spec_), aErrNone);
+  char path[] = "/tmp/packetlogXXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_EQ(module.enablePacketLog(path), aErrNone);
+  SystemClass system;
+  system.init(&module, 0);
+  uint8_t model = 0;
+  ASSERT_EQ(system.getModel(&model), aErrNone);
+  usleep(100 * 1000);  // the logger thread writes on its own time
+  EXPECT_EQ(module.disablePacketLog(), aErrNone);
+
+  std::ifstream file(path, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  unlink(path);
+  EXPECT_EQ(text.compare(0, 12, std::string("6 < START\0\r\n", 12)), 0) << text;
+  EXPECT_NE(text.find("5 > 0x2 0x3 0x3 0x48 0x20 \r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("6 < 0x2 0x4 0x3 0x8 0x0 0x13 \r\n"), std::string::npos) << text;
 }
 
 TEST_F(ModuleTest, ASilentModuleTimesOut) {
