@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <grp.h>
+#include <sched.h>
 #include <poll.h>
 #include <pty.h>
 #include <pwd.h>
@@ -75,6 +76,15 @@ bool sDrain(int fd, std::string& sink) {
   }
 }
 
+// Writes text to an existing file; async-signal-safe, for the child.
+bool sWriteFile(const char* path, const std::string& text) {
+  int fd = open(path, O_WRONLY);
+  if (fd < 0) return false;
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  return written;
+}
+
 [[noreturn]] void sChildFail(int fd, const char* what) {
   (void)!write(fd, what, strlen(what));
   _exit(127);
@@ -103,6 +113,9 @@ ProcessResult UpdaterProcess::Run(const std::vector<std::string>& arguments) con
   CStrings envp(sChildEnvironment(home_, env_));
   const bool dropToChildId = sRunningAsRoot();
   if (dropToChildId) nftw(home_.c_str(), sChownEntry, 16, FTW_PHYS);
+  // Without root the child becomes kChildId inside a user namespace of its own instead.
+  const std::string uidMap = std::to_string(kChildId) + " " + std::to_string(getuid()) + " 1";
+  const std::string gidMap = std::to_string(kChildId) + " " + std::to_string(getgid()) + " 1";
 
   int outPipe[2] = {-1, -1};
   int errPipe[2] = {-1, -1};
@@ -134,6 +147,11 @@ ProcessResult UpdaterProcess::Run(const std::vector<std::string>& arguments) con
       if (setgroups(0, nullptr) != 0 || setgid(kChildId) != 0 || setuid(kChildId) != 0) {
         sChildFail(STDERR_FILENO, "child: cannot drop to the scratch uid\n");
       }
+    } else if (unshare(CLONE_NEWUSER) != 0 || !sWriteFile("/proc/self/setgroups", "deny") ||
+               !sWriteFile("/proc/self/uid_map", uidMap) ||
+               !sWriteFile("/proc/self/gid_map", gidMap)) {
+      // Going on would let the program find the caller's real home in the user database.
+      sChildFail(STDERR_FILENO, "child: cannot enter a user namespace for the scratch uid\n");
     }
     execve(argv.pointers[0], argv.pointers.data(), envp.pointers.data());
     sChildFail(STDERR_FILENO, "child: exec failed\n");

@@ -14,10 +14,12 @@
 // The child gets stdin from /dev/null, its stdout and stderr captured separately, the
 // parent's environment with HOME set to the scratch home, and the scratch home as working
 // directory (both changeable). The program looks the home directory up in the user database
-// before HOME, so when the test runs as root the child runs under uid/gid kChildId, which has
-// no user-database entry, and the whole scratch home is handed to that uid before every run
-// (files a test seeds there stay usable). Anything else the child must read or write (a
-// umockdev test bed, a serial device) must then be accessible to that uid.
+// before HOME, so the child always runs as uid/gid kChildId, which has no user-database entry:
+// as root by switching to it (the whole scratch home is handed to that uid before every run,
+// so files a test seeds there stay usable; anything else the child must read or write, such
+// as a umockdev test bed or a serial device, must be accessible to it too); otherwise inside
+// a user namespace of its own that maps kChildId to the caller (the run fails with status 127
+// when user namespaces are not available, rather than touching the real home).
 //
 // With SetTerminal(true) the child's stdout is the slave of a pseudo-terminal in raw mode,
 // so progress bars and spinners are drawn and arrive byte for byte (no "\r\n" translation).
