@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -120,14 +121,19 @@ static void sRelease(aLink* link) {
 
 /* ---- wire ----------------------------------------------------------------------- */
 
+// Address, length and payload as they travel; answers the number of bytes.
+static uint32_t sSerialForm(const aPacket* packet, uint8_t serial[aPACKET_MAX_SIZE]) {
+  const uint8_t length = packet->length <= aPACKET_MAX_DATA ? packet->length : aPACKET_MAX_DATA;
+  serial[0] = packet->address;
+  serial[1] = length;
+  memcpy(serial + 2, packet->data, length);
+  return 2u + length;
+}
+
 static aErr sWritePacket(aStream* stream, const aPacket* packet) {
   uint8_t serial[aPACKET_MAX_SIZE];
-  serial[0] = packet->address;
-  serial[1] = packet->length;
-  for (uint8_t i = 0; i < packet->length && i < aPACKET_MAX_DATA; i++) {
-    serial[2 + i] = packet->data[i];
-  }
-  return aStream_Write(stream, serial, 2u + packet->length);
+  const uint32_t size = sSerialForm(packet, serial);
+  return aStream_Write(stream, serial, size);
 }
 
 static aErr sQueueControl(aLink* link, uint8_t address, uint8_t length, const uint8_t* data) {
@@ -145,13 +151,11 @@ static void sLogPacket(aLink* link, uint8_t direction, const aPacket* packet) {
   if (log == nullptr) {
     return;
   }
-  uint8_t serial[aPACKET_MAX_SIZE] = {packet->address, packet->length};
-  for (uint8_t i = 0; i < packet->length && i < aPACKET_MAX_DATA; i++) {
-    serial[2 + i] = packet->data[i];
-  }
+  uint8_t serial[aPACKET_MAX_SIZE];
+  const uint32_t size = sSerialForm(packet, serial);
   aMutex_Lock(link->logMutex);
   if (aPacketLog_IsEnabled(log)) {
-    aPacketLog_Put(log, direction, 2u + packet->length, serial);
+    aPacketLog_Put(log, direction, size, serial);
   }
   aMutex_Unlock(link->logMutex);
 }
@@ -586,10 +590,17 @@ aErr aLink_PutPacket(aLinkID id, const aPacket* packet) {
   if (link == nullptr) {
     return aErrParam;
   }
-  // A stream that failed stays failed until a reset; queueing would only make
-  // the caller wait for an answer that cannot come.
-  const aErr result = link->status == aLinkStreamError ? aErrConnection
-                                                       : aPacketFifo_Put(link->outbound, packet);
+  aErr result;
+  if (!aVALIDPACKET(packet) || packet->length > aPACKET_MAX_DATA) {
+    // Over-long packets could not be framed by any module.
+    result = aErrParam;
+  } else if (link->status == aLinkStreamError) {
+    // A stream that failed stays failed until a reset; queueing would only
+    // make the caller wait for an answer that cannot come.
+    result = aErrConnection;
+  } else {
+    result = aPacketFifo_Put(link->outbound, packet);
+  }
   sRelease(link);
   return result;
 }

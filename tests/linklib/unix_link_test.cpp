@@ -102,6 +102,22 @@ TEST_F(LinkTest, QueuedPacketsGoOutBeforeTheStopPacket) {
   EXPECT_EQ(tail, (Bytes{0x0A, 0x01, 0x33, 0xAF, 0x01, 0x00}));
 }
 
+TEST_F(LinkTest, RefusesPacketsNoModuleCouldFrame) {
+  const uint8_t payload[aPACKET_MAX_DATA] = {0};
+  aPacket* packet = aPacket_CreateWithData(0x08, aPACKET_MAX_DATA, payload);
+  packet->length = aPACKET_MAX_DATA + 1;
+  EXPECT_EQ(aLink_PutPacket(id, packet), aErrParam);
+  packet->length = aPACKET_MAX_DATA;
+  packet->check = 0;
+  EXPECT_EQ(aLink_PutPacket(id, packet), aErrParam);
+  EXPECT_EQ(aLink_PutPacket(id, nullptr), aErrParam);
+  packet->check = aPACKET_CHECK;
+  EXPECT_EQ(aLink_PutPacket(id, packet), aErrNone);
+  aPacket_Destroy(&packet);
+  EXPECT_EQ(peer->take(2 + aPACKET_MAX_DATA).size(), 2u + aPACKET_MAX_DATA);
+  EXPECT_TRUE(peer->takeWithin(20).empty());
+}
+
 TEST_F(LinkTest, HeartbeatsAreAnsweredAndNeverQueued) {
   const struct {
     uint8_t value;
