@@ -10,7 +10,12 @@
 
 namespace {
 
-enum OptionIdentifier : int32_t { OPTION_END = -1, OPTION_HELP = 0, OPTION_COMMAND = 1, OPTION_PARAMETER = 2 };
+enum OptionIdentifier : int32_t {
+  OPTION_END = -1,
+  OPTION_HELP = 0,
+  OPTION_COMMAND = 1,
+  OPTION_PARAMETER = 2,
+};
 enum OptionArgument : int32_t { NO_ARGUMENT = 0, REQUIRED_ARGUMENT = 1 };
 
 // What a matched option does; one per row so the table alone decides the parse.
@@ -75,7 +80,9 @@ const Option* _match_option(const char* word, size_t length) {
   return candidates == 1 ? abbreviated : nullptr;
 }
 
-bool _has_hex_prefix(const char* text) { return text[0] == '0' && (text[1] == 'x' || text[1] == 'X'); }
+bool _has_hex_prefix(const char* text) {
+  return text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+}
 
 uint32_t _whole_word(const char* text, const char** end, const char* digits, int base) {
   if (end == nullptr || text == nullptr || text[strspn(text, digits)] != '\0') return 0;
@@ -113,7 +120,8 @@ bool _read_transport(UpdaterDisplayInterface& display, const char* argument,
     parameters.transport = kTransportRecover;
   } else {
     display.message(UpdaterDisplayInterface::ERROR,
-                    "Invalid transport type:[%s]\nMust be one of the following: USB, TCPIP, RECOVER",
+                    "Invalid transport type:[%s]\n"
+                    "Must be one of the following: USB, TCPIP, RECOVER",
                     argument);
     parameters.transport = 0;
     return false;
