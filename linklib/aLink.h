@@ -45,12 +45,15 @@ aLinkID aLink_CreateTCPIP(uint32_t address, uint32_t port);
 /* Takes ownership of the caller's stream (also when it answers 0). Never shared. */
 aLinkID aLink_Create(aStream* stream);
 
-/* Drops one use; always sets *id to 0. aErrParam for an unknown link. */
+/* Drops one use and sets *id to 0. aErrParam for an unknown link. aErrBusy,
+ * with nothing changed, for the last use when called from the link's own user
+ * packet filter: a link cannot be torn down from its own receive thread. */
 aErr aLink_Destroy(aLinkID* id);
 
 /* Stops the link, reopens its stream and starts it again. aErrBusy when the
- * link table is held by another thread, aErrParam for an unknown link or one
- * made over a caller's stream (which cannot be reopened). */
+ * link table is held by another thread or when called from the link's own user
+ * packet filter; aErrParam for an unknown link or one made over a caller's
+ * stream (which cannot be reopened). */
 aErr aLink_Reset(aLinkID id);
 
 /* aLinkNoStream for an unknown identifier. */
@@ -69,7 +72,8 @@ aPacket* aLink_AwaitFirst(aLinkID id, aPacketFilter filter, const void* referenc
 uint32_t aLink_DrainPackets(aLinkID id, aPacketFilter filter, const void* reference);
 
 /* Offered every complete incoming packet first, on the receive thread; true
- * means it consumed the packet. A null filter removes it. */
+ * means it consumed the packet. A null filter removes it; once that call has
+ * returned the old filter is no longer running. The filter stays across resets. */
 aErr aLink_InstallUserPacketFilter(aLinkID id, aPacketFilter filter, const void* reference);
 
 /* Packet debug log: a ring of entries (direction, length, bytes). Directions:

@@ -162,6 +162,10 @@ static void sLogPacket(aLink* link, uint8_t direction, const aPacket* packet) {
 
 /* ---- receive thread ------------------------------------------------------------- */
 
+// The link whose worker runs on this thread, if any. A worker cannot join
+// itself, so it may neither reset nor tear down its own link.
+static thread_local const aLink* sWorkerOf = nullptr;
+
 static void sStartSync(aLink* link) {
   aTime_MSSleep(aLINK_SYNC_PAUSE_MS);
   link->status = aLinkSyncing;
@@ -255,6 +259,7 @@ static void sIdle(aLink* link, uint64_t* lastByte) {
 
 static void* sReceiveThread(void* argument) {
   aLink* link = static_cast<aLink*>(argument);
+  sWorkerOf = link;
   link->syncState = syncInStep;
   // A link started without a stream must not look usable, not even briefly.
   link->status = link->stream != nullptr ? aLinkRunning : aLinkStreamError;
@@ -279,6 +284,7 @@ static void* sReceiveThread(void* argument) {
 
 static void* sSendThread(void* argument) {
   aLink* link = static_cast<aLink*>(argument);
+  sWorkerOf = link;
   while (link->running) {
     aPacket* packet = aPacketFifo_Await(link->outbound, aLINK_SEND_POLL_MS);
     if (packet != nullptr) {
@@ -293,11 +299,6 @@ static void* sSendThread(void* argument) {
 
 /* ---- start and stop ------------------------------------------------------------- */
 
-static bool sIsWorker(const aLink* link) {
-  const pthread_t self = pthread_self();
-  return (link->receiveStarted && pthread_equal(self, link->receiveThread)) ||
-         (link->sendStarted && pthread_equal(self, link->sendThread));
-}
 
 static aErr sStart(aLink* link) {
   if (link->running) {
@@ -326,9 +327,6 @@ static aErr sStop(aLink* link) {
     return aErrNone;
   }
   link->status = aLinkStopping;
-  if (sIsWorker(link)) {
-    return aErrNone;
-  }
   link->running = false;
   aErr result = aErrNone;
   if (link->receiveStarted && pthread_join(link->receiveThread, nullptr) != 0) {
@@ -524,6 +522,12 @@ aErr aLink_Destroy(aLinkID* id) {
     previous = entry;
     entry = entry->next;
   }
+  if (entry != nullptr && entry->useCount <= 1 && entry->link != nullptr &&
+      sWorkerOf == entry->link) {
+    // Keeps the caller's identifier: the link can only be torn down from outside.
+    pthread_mutex_unlock(&_links.mutex);
+    return aErrBusy;
+  }
   *id = 0;
   if (entry == nullptr) {
     pthread_mutex_unlock(&_links.mutex);
@@ -555,6 +559,10 @@ aErr aLink_Reset(aLinkID id) {
     return aErrParam;
   }
   aLink* link = entry->link;
+  if (sWorkerOf == link) {
+    pthread_mutex_unlock(&_links.mutex);
+    return aErrBusy;
+  }
   sStop(link);
   sReleaseQueuesAndStream(link);
 

@@ -275,6 +275,34 @@ TEST_F(LinkTest, UserFilterSeesEveryPacketFirst) {
   EXPECT_EQ(seen.count.load(), 2);
 }
 
+TEST_F(LinkTest, FilterCannotTearDownItsOwnLink) {
+  struct Attempt {
+    aLinkID id;
+    std::atomic<int> reset{-1};
+    std::atomic<int> destroy{-1};
+    aLinkID afterDestroy = 0;
+  } attempt;
+  attempt.id = id;
+  auto selfDestruct = [](const aPacket*, const void* reference) {
+    auto* a = static_cast<Attempt*>(const_cast<void*>(reference));
+    a->reset = aLink_Reset(a->id);
+    a->afterDestroy = a->id;
+    a->destroy = aLink_Destroy(&a->afterDestroy);
+    return true;
+  };
+  ASSERT_EQ(aLink_InstallUserPacketFilter(id, selfDestruct, &attempt), aErrNone);
+  peer->send({0x08, 0x01, 0x01});
+  const auto end = Clock::now() + std::chrono::seconds(5);
+  while (attempt.destroy < 0 && Clock::now() < end) std::this_thread::yield();
+  ASSERT_EQ(aLink_InstallUserPacketFilter(id, nullptr, nullptr), aErrNone);
+  EXPECT_EQ(attempt.reset.load(), aErrBusy);
+  EXPECT_EQ(attempt.destroy.load(), aErrBusy);
+  EXPECT_EQ(attempt.afterDestroy, id);
+  EXPECT_EQ(aLink_GetStatus(id), aLinkRunning);
+  peer->send({0x08, 0x01, 0x02});
+  EXPECT_EQ(payloadOf(aLink_AwaitPacket(id, 5000)), (Bytes{0x08, 0x01, 0x02}));
+}
+
 TEST_F(LinkTest, PacketLogRecordsTrafficBothWays) {
   EXPECT_EQ(aLink_PacketDebug_Disable(id), aErrNotReady);
   EXPECT_EQ(aLink_PacketDebug_Write(id, aLINK_LOG_TEXT, 1, kStart.data()), aErrNotReady);
