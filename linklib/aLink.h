@@ -59,6 +59,9 @@ aErr aLink_Reset(aLinkID id);
 /* aLinkNoStream for an unknown identifier. */
 aLinkStatus aLink_GetStatus(aLinkID id);
 
+/* Queues a copy for the send thread. aErrParam for an unknown link or a packet
+ * that is invalid or longer than 28 payload bytes; aErrConnection while the
+ * link is in aLinkStreamError; otherwise the queue's answer. */
 aErr aLink_PutPacket(aLinkID id, const aPacket* packet);
 
 /* Inbound reads: a record the caller releases with aPacket_Destroy, or null. */
