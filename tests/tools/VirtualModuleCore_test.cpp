@@ -16,7 +16,7 @@ namespace {
 
 class ScriptedHost : public HostSink {
  public:
-  explicit ScriptedHost(ModuleCore& core) : core_(core) { core_.attach(*this, now_); }
+  explicit ScriptedHost(ModuleCore& core) : core_(core) { core_.attach(*this); }
   ~ScriptedHost() override { core_.detach(); }
 
   void toHost(const Bytes& bytes) override { received_.insert(received_.end(), bytes.begin(), bytes.end()); }

@@ -54,7 +54,7 @@ void ModuleCore::addModule(DeviceModel device) {
   nodes_[address] = std::make_unique<ModuleNode>(std::move(device));
 }
 
-void ModuleCore::attach(HostSink& sink, Clock::time_point) {
+void ModuleCore::attach(HostSink& sink) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (sink_) event("connection replaced");
   sink_ = &sink;

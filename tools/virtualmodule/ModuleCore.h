@@ -48,7 +48,7 @@ class ModuleCore {
   void addModule(DeviceModel device);
 
   // A transport connection came up (it replaces any previous one) or went away.
-  void attach(HostSink& sink, Clock::time_point now);
+  void attach(HostSink& sink);
   void detach();
 
   void fromHost(const uint8_t* bytes, size_t count, Clock::time_point now);

@@ -92,7 +92,7 @@ void TcpServer::accept() {
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   auto client = std::make_unique<Client>(fd);
   // The core stops using the old client once the new one is attached, so it can go after.
-  core_.attach(*client, ModuleCore::Clock::now());
+  core_.attach(*client);
   client_ = std::move(client);
 }
 
