@@ -133,7 +133,7 @@ std::vector<uint8_t> Encode(const std::vector<Block>& blocks, uint16_t version) 
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   FILE* file = fopen(path.c_str(), "wb");
   if (!file) return false;
-  bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  bool written = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   return fclose(file) == 0 && written;
 }
 
