@@ -1,5 +1,7 @@
 #include "EmulatedKernelNode.h"
 
+#include "EmulatedUsbModule.h"
+
 #include <errno.h>
 #include <sys/stat.h>
 #include <umockdev.h>
@@ -22,6 +24,7 @@ EmulatedKernelNode::EmulatedKernelNode(UMockdevTestbed* testbed, const std::stri
   g_signal_connect(handler_, "handle-write", G_CALLBACK(&EmulatedKernelNode::onWrite), this);
   if (!umockdev_testbed_attach_ioctl(testbed_, path_.c_str(), handler_, nullptr))
     throw std::runtime_error("cannot attach the driver node emulation");
+  shareTestbedWithAllUsers(testbed_);
 }
 
 EmulatedKernelNode::~EmulatedKernelNode() {

@@ -15,6 +15,7 @@
 #include <deque>
 #include <map>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -70,6 +71,23 @@ int32_t& urbField(UMockdevIoctlData* urb, size_t offset) {
 }
 
 }  // namespace
+
+static void shareTree(const std::string& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode)) return;
+  chmod(path.c_str(), S_ISDIR(info.st_mode) ? 0777 : (info.st_mode | 0666) & 07777);
+  if (!S_ISDIR(info.st_mode)) return;
+  GDir* directory = g_dir_open(path.c_str(), 0, nullptr);
+  if (!directory) return;
+  while (const gchar* name = g_dir_read_name(directory)) shareTree(path + "/" + name);
+  g_dir_close(directory);
+}
+
+void shareTestbedWithAllUsers(UMockdevTestbed* testbed) {
+  gchar* root = umockdev_testbed_get_root_dir(testbed);
+  shareTree(root);
+  g_free(root);
+}
 
 UsbDeviceSpec::UsbDeviceSpec() : vendorId(ZEPRIC_USB_VENDOR_ID) {}
 
@@ -129,6 +147,13 @@ struct EmulatedUsbModule::Plug {
   std::map<UMockdevIoctlClient*, Client> clients;
   std::map<uint32_t, UMockdevIoctlClient*> claims;
   std::vector<uint8_t> halted;
+  int claimChange = 0;  // +1 claimed, -1 let go: told to the observer after the lock is dropped
+
+  void noteClaims(bool before) {
+    bool now = !claims.empty();
+    if (now != before) claimChange = now ? 1 : -1;
+    if (!now) module.toHost_.clear();
+  }
 
   Plug(EmulatedUsbModule& owner, const std::string& serialText) : module(owner), serial(serialText) {}
 
@@ -195,7 +220,9 @@ struct EmulatedUsbModule::Plug {
         queue->clear();
       }
     }
+    bool before = !claims.empty();
     claims.clear();
+    noteClaims(before);
     updatePoll();
   }
 
@@ -342,7 +369,9 @@ struct EmulatedUsbModule::Plug {
     } else if (holder != claims.end() && holder->second != client) {
       complete(client, -1, EBUSY);
     } else {
+      bool before = !claims.empty();
       claims[number] = client;
+      noteClaims(before);
       complete(client, 0, 0);
     }
   }
@@ -355,6 +384,7 @@ struct EmulatedUsbModule::Plug {
       complete(client, -1, EINVAL);
     } else {
       claims.erase(holder);
+      noteClaims(true);
       complete(client, 0, 0);
     }
   }
@@ -410,27 +440,37 @@ struct EmulatedUsbModule::Plug {
       dropClient(found->second);
       clients.erase(found);
     }
+    bool before = !claims.empty();
     for (auto it = claims.begin(); it != claims.end();) {
       it = it->second == client ? claims.erase(it) : std::next(it);
     }
+    noteClaims(before);
     updatePoll();
   }
 
   static gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
     Plug& plug = *static_cast<Plug*>(self);
     std::vector<uint8_t> forPeer;
+    int change;
     {
       std::lock_guard<std::mutex> lock(plug.module.mutex_);
       forPeer = plug.handle(client);
+      change = std::exchange(plug.claimChange, 0);
     }
-    if (!forPeer.empty()) plug.module.onHostData(plug, forPeer.data(), forPeer.size());
+    plug.module.tellClaimChange(change);
+    if (!forPeer.empty()) plug.module.onHostData(forPeer.data(), forPeer.size());
     return TRUE;
   }
 
   static void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
     Plug& plug = *static_cast<Plug*>(self);
-    std::lock_guard<std::mutex> lock(plug.module.mutex_);
-    plug.vanish(client);
+    int change;
+    {
+      std::lock_guard<std::mutex> lock(plug.module.mutex_);
+      plug.vanish(client);
+      change = std::exchange(plug.claimChange, 0);
+    }
+    plug.module.tellClaimChange(change);
   }
 };
 
@@ -459,7 +499,22 @@ void EmulatedUsbModule::setPeer(HostBytes peer) {
   peer_ = std::move(peer);
 }
 
-void EmulatedUsbModule::onHostData(Plug&, const uint8_t* data, size_t length) {
+void EmulatedUsbModule::setClaimObserver(ClaimObserver observer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  claimObserver_ = std::move(observer);
+}
+
+void EmulatedUsbModule::tellClaimChange(int change) {
+  if (change == 0) return;
+  ClaimObserver observer;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    observer = claimObserver_;
+  }
+  if (observer) observer(change > 0);
+}
+
+void EmulatedUsbModule::onHostData(const uint8_t* data, size_t length) {
   HostBytes peer;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -477,13 +532,16 @@ void EmulatedUsbModule::sendToHost(const uint8_t* data, size_t length) {
 
 void EmulatedUsbModule::unplug() {
   std::string syspath;
+  int change;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (plugs_.empty() || !plugs_.back()->present) return;
     plugs_.back()->disconnect();
     toHost_.clear();
     syspath = plugs_.back()->syspath;
+    change = std::exchange(plugs_.back()->claimChange, 0);
   }
+  tellClaimChange(change);
   umockdev_testbed_uevent(testbed_, syspath.c_str(), "remove");
   umockdev_testbed_remove_device(testbed_, syspath.c_str());
 }
@@ -536,6 +594,7 @@ void EmulatedUsbModule::plug(const std::string& serial) {
     if (error) g_error_free(error);
     throw std::runtime_error("cannot attach the usbfs emulation: " + message);
   }
+  shareTestbedWithAllUsers(testbed_);
   std::string path = plug->syspath;
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -42,9 +42,14 @@ struct UsbDeviceSpec {
   std::vector<uint8_t> descriptors() const;
 };
 
+// Opens the testbed's files to every user, so that a child running under another uid (the
+// updater process runner) can use the emulated devices.
+void shareTestbedWithAllUsers(UMockdevTestbed* testbed);
+
 class EmulatedUsbModule {
  public:
   using HostBytes = std::function<void(const uint8_t* data, size_t length)>;
+  using ClaimObserver = std::function<void(bool claimed)>;
 
   EmulatedUsbModule(UMockdevTestbed* testbed, int busNumber, int portNumber,
                     std::function<int()> nextDeviceNumber, UsbDeviceSpec spec);
@@ -54,7 +59,11 @@ class EmulatedUsbModule {
 
   // Receives every OUT transfer's bytes, on umockdev's worker thread. May call sendToHost.
   void setPeer(HostBytes peer);
-  // Queues bytes for the host's IN transfers; any thread.
+  // Told when a host claims the module's interface and when it lets it go (release, close,
+  // exit or unplug): the host's connection. Called without the module's lock held.
+  void setClaimObserver(ClaimObserver observer);
+  // Queues bytes for the host's IN transfers; any thread. Bytes nobody took are dropped when
+  // the interface is let go.
   void sendToHost(const uint8_t* data, size_t length);
   void sendToHost(const std::vector<uint8_t>& data) { sendToHost(data.data(), data.size()); }
 
@@ -87,7 +96,8 @@ class EmulatedUsbModule {
 
  private:
   friend struct Plug;
-  void onHostData(Plug& plug, const uint8_t* data, size_t length);
+  void onHostData(const uint8_t* data, size_t length);
+  void tellClaimChange(int change);
 
   UMockdevTestbed* testbed_;
   int bus_;
@@ -96,6 +106,7 @@ class EmulatedUsbModule {
   UsbDeviceSpec spec_;
   mutable std::mutex mutex_;
   HostBytes peer_;
+  ClaimObserver claimObserver_;
   std::vector<uint8_t> toHost_;
   std::vector<size_t> outSizes_;
   std::vector<uint8_t> fromHost_;
