@@ -12,6 +12,8 @@
 namespace {
 
 constexpr int kShownBytes = 100;
+constexpr long kConnectTimeoutSeconds = 30;
+constexpr long kStallTimeoutSeconds = 60;  // with not a byte arriving
 
 size_t _rcv_data(char* data, size_t size, size_t count, void* user) {
   HTTPResponse* response = static_cast<HTTPResponse*>(user);
@@ -67,6 +69,10 @@ HTTPResponse HTTPRequest::GET(const std::string& url, const Parameters& paramete
   _check(curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, _rcv_data));
   _check(curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &response));
   _check(curl_easy_setopt(curl.get(), CURLOPT_URL, response.get_request().c_str()));
+  // A server that stops answering must end the run with an error, not hold it for ever.
+  _check(curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds));
+  _check(curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_LIMIT, 1L));
+  _check(curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_TIME, kStallTimeoutSeconds));
 
   Log::log(DEBUG_ServerComm, "GET(%s)\n", response.get_request().c_str());
   _check(curl_easy_perform(curl.get()));

@@ -119,11 +119,12 @@ uint32_t Updater::Download_Firmware(uint32_t serialNumber, const std::string& bu
   }
 
   // Opened only now, so an unreachable server leaves no trace in the store.
-  UpdaterStore store(updaterDirectory);
-  if (!store.FindDevice(serialNumber, nullptr))
-    Log::log(DEBUG_APP, "Could not find device in our update history.\n");
   UpdaterStoreItem device;
   try {
+    // The store root may have gone since start-up; that is the same failure as below.
+    UpdaterStore store(updaterDirectory);
+    if (!store.FindDevice(serialNumber, nullptr))
+      Log::log(DEBUG_APP, "Could not find device in our update history.\n");
     device = store.AddDevice(serialNumber);
   } catch (const std::exception&) {
     display.message(UpdaterDisplayInterface::ERROR,

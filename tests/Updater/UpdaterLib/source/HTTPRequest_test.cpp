@@ -119,8 +119,8 @@ TEST_F(HTTPRequestGet, TransportFailuresThrow) {
   }
 }
 
-// Without time-outs a GET waits as long as the server holds the answer; a server that
-// goes away releases it with an error.
+// A GET waits while the server holds the answer back; a server that goes away releases it
+// with an error.
 TEST(HTTPRequestHang, AHeldAnswerBlocksUntilTheServerGoesAway) {
   auto server = std::make_unique<FakeUpdateServer>();
   Answer hang;
