@@ -13,6 +13,7 @@
 
 #include "DiscoveryResponder.h"
 #include "ModuleCore.h"
+#include "VirtualModuleProcess.h"
 
 using namespace virtualmodule;
 
@@ -111,4 +112,16 @@ TEST_F(VirtualModuleDiscovery, IgnoresDatagramsThatAreNoRequest) {
   ModuleCore core(device(0x12345678, 2, 1));
   DiscoveryResponder responder(core, interface_, interface_, 1234);
   EXPECT_TRUE(discover(interface_, 0, 300).empty());
+}
+
+TEST_F(VirtualModuleDiscovery, TheProgramAnswersWithTheTcpPortItListensOn) {
+  VirtualModuleProcess module(UPDATER_BINARY_DIR "/virtual-module",
+                              {"--address", interface_, "--port", "0", "--serial", "0A0B0C0D", "--discovery", interface_});
+  const auto replies = discover(interface_, 1, 1000);
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0].source, interface_);
+  ASSERT_EQ(replies[0].bytes.size(), 16u);
+  EXPECT_EQ(replies[0].bytes[2] | replies[0].bytes[3] << 8, module.port());
+  EXPECT_EQ(std::vector<uint8_t>(replies[0].bytes.begin() + 4, replies[0].bytes.begin() + 8),
+            (std::vector<uint8_t>{0x0D, 0x0C, 0x0B, 0x0A}));
 }
