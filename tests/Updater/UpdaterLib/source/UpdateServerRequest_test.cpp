@@ -8,6 +8,7 @@
 #include <string>
 
 #include "FakeUpdateServer.h"
+#include "TraceCapture.h"
 #include "Log.h"
 
 namespace {
@@ -177,24 +178,8 @@ TEST_F(UpdateServerRequestTest, FailedQueriesLeaveTheirOutputsAlone) {
 // The trace is the only place a failure shows, so its lines are checked as written.
 class UpdateServerTrace : public UpdateServerRequestTest {
  protected:
-  void SetUp() override {
-    stream_ = open_memstream(&buffer_, &size_);
-    Log::package_bitmask = DEBUG_ServerComm;
-    Log::SetOutput(stream_);
-  }
-  void TearDown() override {
-    Log::SetOutput(nullptr);
-    Log::package_bitmask = 0;
-    fclose(stream_);
-    free(buffer_);
-  }
-  std::string written() {
-    fflush(stream_);
-    return std::string(buffer_, size_);
-  }
-  FILE* stream_ = nullptr;
-  char* buffer_ = nullptr;
-  size_t size_ = 0;
+  std::string written() { return capture.text(); }
+  TraceCapture capture{DEBUG_ServerComm};
 };
 
 TEST_F(UpdateServerTrace, FailuresAreTracedWithTheQueryName) {
