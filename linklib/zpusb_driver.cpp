@@ -53,7 +53,7 @@ zpusb* zpusb_create_usb(int32_t mode)
         }
         record->next = record->receiveBuffer;
     }
-    record->state = zpusbStateCreated;
+    zpusb_store_state(record, zpusbStateCreated);
     return record;
 }
 
@@ -109,5 +109,5 @@ aErr zpusb_close_zepric_device(zpusb* record)
 
 int32_t zpusb_get_state(const zpusb* record)
 {
-    return record ? record->state : zpusbStateNone;
+    return record ? zpusb_load_state(record) : zpusbStateNone;
 }

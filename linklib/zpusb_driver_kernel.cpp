@@ -65,6 +65,6 @@ aErr zpusb_close_zepric_kernel_device(zpusb* record)
     record->descriptor = 0;
     if (closed != 0)
         return aErrCancel;
-    record->state = zpusbStateClosed;
+    zpusb_store_state(record, zpusbStateClosed);
     return aErrNone;
 }

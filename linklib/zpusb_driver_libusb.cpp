@@ -90,19 +90,19 @@ static void sForgetHandle(zpusb* record)
 // The serial text matched: find the interface, claim it and keep the handle.
 static aErr sOpenMatched(zpusb* record)
 {
-    record->state = zpusbStateOpening;
+    zpusb_store_state(record, zpusbStateOpening);
     if (!find_usb_endpoints(record)) {
-        record->state = zpusbStateClosed;
+        zpusb_store_state(record, zpusbStateClosed);
         sForgetHandle(record);
         return aErrConfiguration;
     }
     int claimed = libusb_claim_interface(record->handle, record->interfaceNumber);
     if (claimed != LIBUSB_SUCCESS) {
-        record->state = zpusbStateClosed;
+        zpusb_store_state(record, zpusbStateClosed);
         sForgetHandle(record);
         return sClaimError(claimed);
     }
-    record->state = zpusbStateOpen;
+    zpusb_store_state(record, zpusbStateOpen);
     return aErrNone;
 }
 
@@ -128,7 +128,7 @@ aErr zpusb_open_zepric_USBlib_device(zpusb* record, const char* serialText)
 {
     if (record->mode == zpusbModeKernel)
         return aErrMode;
-    if (record->state == zpusbStateNone || !record->context)
+    if (zpusb_load_state(record) == zpusbStateNone || !record->context)
         return aErrResource;
     // A second open would drop the handle (and the claim) of the first.
     if (record->handle)
@@ -169,7 +169,7 @@ static bool sSendChunk(zpusb* record, const uint8_t* data, int length, aErr* res
         return true;
     if (rc == LIBUSB_ERROR_PIPE) {
         if (libusb_clear_halt(record->handle, record->outEndpoint) != LIBUSB_SUCCESS) {
-            record->state = zpusbStateFailed;
+            zpusb_store_state(record, zpusbStateFailed);
             *result = aErrIO;
         }
         return false;
@@ -179,7 +179,7 @@ static bool sSendChunk(zpusb* record, const uint8_t* data, int length, aErr* res
                               &rest, sWRITE_TIMEOUT_MS);
     if (rc == LIBUSB_SUCCESS)
         return true;
-    record->state = zpusbStateFailed;
+    zpusb_store_state(record, zpusbStateFailed);
     *result = aErrIO;
     return false;
 }
@@ -201,8 +201,8 @@ aErr zpusb_write_to_USBlib_device(zpusb* record, const uint8_t* data, size_t len
 {
     if (record->mode == zpusbModeKernel)
         return aErrMode;
-    if (record->state != zpusbStateOpen)
-        return sStateError(record->state);
+    if (zpusb_load_state(record) != zpusbStateOpen)
+        return sStateError(zpusb_load_state(record));
     aErr result = aErrNone;
     size_t done = 0;
     for (int attempt = 0; attempt < sWRITE_ATTEMPTS && done < length; attempt++) {
@@ -226,8 +226,8 @@ aErr zpusb_get_from_USBlib_device(zpusb* record, uint8_t* byte)
         return aErrMode;
     if (record->unread > 0)
         return sHandOut(record, byte);
-    if (record->state != zpusbStateOpen)
-        return sStateError(record->state);
+    if (zpusb_load_state(record) != zpusbStateOpen)
+        return sStateError(zpusb_load_state(record));
 
     int got = 0;
     int rc = libusb_bulk_transfer(record->handle, record->inEndpoint, record->receiveBuffer,
@@ -244,7 +244,7 @@ aErr zpusb_get_from_USBlib_device(zpusb* record, uint8_t* byte)
         libusb_clear_halt(record->handle, record->inEndpoint);
         return aErrNotReady;
     default:
-        record->state = zpusbStateFailed;
+        zpusb_store_state(record, zpusbStateFailed);
         return aErrIO;
     }
 }
@@ -257,7 +257,7 @@ aErr zpusb_close_zepric_USBlib_device(zpusb* record)
     if (released != LIBUSB_SUCCESS)
         printf("error release %d\n", released);
     sForgetHandle(record);
-    record->state = zpusbStateClosed;
+    zpusb_store_state(record, zpusbStateClosed);
     record->interfaceNumber = 0;
     record->outEndpoint = 0;
     record->inEndpoint = 0;

@@ -23,6 +23,18 @@ struct zpusb {
     const uint8_t* next;
 };
 
+// The reading and the writing thread may both fail the record and test its state, so every
+// access to the state is atomic.
+static inline int32_t zpusb_load_state(const zpusb* record)
+{
+    return __atomic_load_n(&record->state, __ATOMIC_RELAXED);
+}
+
+static inline void zpusb_store_state(zpusb* record, int32_t state)
+{
+    __atomic_store_n(&record->state, state, __ATOMIC_RELAXED);
+}
+
 // Copies text into the record's serial field; false when it does not fit.
 bool zpusb_store_serial_text(zpusb* record, const char* text);
 

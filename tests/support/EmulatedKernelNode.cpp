@@ -22,6 +22,7 @@ EmulatedKernelNode::EmulatedKernelNode(UMockdevTestbed* testbed, const std::stri
   handler_ = umockdev_ioctl_base_new();
   g_signal_connect(handler_, "handle-read", G_CALLBACK(&EmulatedKernelNode::onRead), this);
   g_signal_connect(handler_, "handle-write", G_CALLBACK(&EmulatedKernelNode::onWrite), this);
+  handOverEmulationState();
   if (!umockdev_testbed_attach_ioctl(testbed_, path_.c_str(), handler_, nullptr))
     throw std::runtime_error("cannot attach the driver node emulation");
   shareTestbedWithAllUsers(testbed_);
@@ -30,6 +31,7 @@ EmulatedKernelNode::EmulatedKernelNode(UMockdevTestbed* testbed, const std::stri
 EmulatedKernelNode::~EmulatedKernelNode() {
   g_signal_handlers_disconnect_by_data(handler_, this);
   umockdev_testbed_detach_ioctl(testbed_, path_.c_str(), nullptr);
+  handOverEmulationState();
   g_object_unref(handler_);
 }
 
@@ -44,27 +46,37 @@ std::vector<uint8_t> EmulatedKernelNode::bytesFromHost() const {
 }
 
 int EmulatedKernelNode::onRead(UMockdevIoctlBase*, void* clientPointer, void* self) {
+  handOverEmulationState();
   auto* client = static_cast<UMockdevIoctlClient*>(clientPointer);
-  auto& node = *static_cast<EmulatedKernelNode*>(self);
-  UMockdevIoctlData* buffer = umockdev_ioctl_client_get_arg(client);
-  std::lock_guard<std::mutex> lock(node.mutex_);
-  if (node.toHost_.empty()) {
-    umockdev_ioctl_client_complete(client, -1, EFAULT);
-    return TRUE;
-  }
-  size_t n = std::min(node.toHost_.size(), static_cast<size_t>(buffer->data_len));
-  std::memcpy(buffer->data, node.toHost_.data(), n);
-  node.toHost_.erase(node.toHost_.begin(), node.toHost_.begin() + static_cast<long>(n));
-  umockdev_ioctl_client_complete(client, static_cast<long>(n), 0);
+  static_cast<EmulatedKernelNode*>(self)->answerRead(client);
+  handOverEmulationState();
   return TRUE;
 }
 
 int EmulatedKernelNode::onWrite(UMockdevIoctlBase*, void* clientPointer, void* self) {
+  handOverEmulationState();
   auto* client = static_cast<UMockdevIoctlClient*>(clientPointer);
-  auto& node = *static_cast<EmulatedKernelNode*>(self);
-  UMockdevIoctlData* buffer = umockdev_ioctl_client_get_arg(client);
-  std::lock_guard<std::mutex> lock(node.mutex_);
-  node.fromHost_.insert(node.fromHost_.end(), buffer->data, buffer->data + buffer->data_len);
-  umockdev_ioctl_client_complete(client, buffer->data_len, 0);
+  static_cast<EmulatedKernelNode*>(self)->answerWrite(client);
+  handOverEmulationState();
   return TRUE;
+}
+
+void EmulatedKernelNode::answerRead(UMockdevIoctlClient* client) {
+  UMockdevIoctlData* buffer = umockdev_ioctl_client_get_arg(client);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (toHost_.empty()) {
+    umockdev_ioctl_client_complete(client, -1, EFAULT);
+    return;
+  }
+  size_t n = std::min(toHost_.size(), static_cast<size_t>(buffer->data_len));
+  std::memcpy(buffer->data, toHost_.data(), n);
+  toHost_.erase(toHost_.begin(), toHost_.begin() + static_cast<long>(n));
+  umockdev_ioctl_client_complete(client, static_cast<long>(n), 0);
+}
+
+void EmulatedKernelNode::answerWrite(UMockdevIoctlClient* client) {
+  UMockdevIoctlData* buffer = umockdev_ioctl_client_get_arg(client);
+  std::lock_guard<std::mutex> lock(mutex_);
+  fromHost_.insert(fromHost_.end(), buffer->data, buffer->data + buffer->data_len);
+  umockdev_ioctl_client_complete(client, buffer->data_len, 0);
 }

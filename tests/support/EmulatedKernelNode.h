@@ -11,6 +11,7 @@
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
 typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
+typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
 
 class EmulatedKernelNode {
  public:
@@ -26,6 +27,8 @@ class EmulatedKernelNode {
  private:
   static int onRead(UMockdevIoctlBase*, void* client, void* self);
   static int onWrite(UMockdevIoctlBase*, void* client, void* self);
+  void answerRead(UMockdevIoctlClient* client);
+  void answerWrite(UMockdevIoctlClient* client);
 
   UMockdevTestbed* testbed_;
   std::string path_;

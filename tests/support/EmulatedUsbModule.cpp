@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -82,6 +83,10 @@ static void shareTree(const std::string& path) {
   while (const gchar* name = g_dir_read_name(directory)) shareTree(path + "/" + name);
   g_dir_close(directory);
 }
+
+static std::atomic<unsigned> handOvers{0};
+
+void handOverEmulationState() { handOvers.fetch_add(1, std::memory_order_acq_rel); }
 
 void shareTestbedWithAllUsers(UMockdevTestbed* testbed) {
   gchar* root = umockdev_testbed_get_root_dir(testbed);
@@ -161,6 +166,7 @@ struct EmulatedUsbModule::Plug {
     if (handler) {
       g_signal_handlers_disconnect_by_data(handler, this);
       umockdev_testbed_detach_ioctl(module.testbed_, devnode.c_str(), nullptr);
+      handOverEmulationState();
       g_object_unref(handler);
     }
     for (auto& entry : clients) dropClient(entry.second);
@@ -270,7 +276,8 @@ struct EmulatedUsbModule::Plug {
     urb.complete(0, static_cast<int>(n));
   }
 
-  // Answers a submit; returns the OUT bytes the peer must see (after the lock is dropped).
+  // Answers a submit; returns the OUT bytes the peer must see (after the lock is dropped,
+  // and before the call completes).
   std::vector<uint8_t> submit(UMockdevIoctlClient* client) {
     Urb urb;
     urb.urb = pointee(client, sizeof(usbdevfs_urb));
@@ -313,8 +320,10 @@ struct EmulatedUsbModule::Plug {
       urb.complete(0, urb.buffer->data_len);
       state.reapable.push_back(urb);
     }
-    complete(client, 0, 0);
     serveIn();
+    // With bytes for the peer the call is completed only after the peer has had them, so no
+    // host call returns while the module is still taking its data.
+    if (forPeer.empty()) complete(client, 0, 0);
     return forPeer;
   }
 
@@ -449,6 +458,7 @@ struct EmulatedUsbModule::Plug {
   }
 
   static gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+    handOverEmulationState();
     Plug& plug = *static_cast<Plug*>(self);
     std::vector<uint8_t> forPeer;
     int change;
@@ -458,11 +468,16 @@ struct EmulatedUsbModule::Plug {
       change = std::exchange(plug.claimChange, 0);
     }
     plug.module.tellClaimChange(change);
-    if (!forPeer.empty()) plug.module.onHostData(forPeer.data(), forPeer.size());
+    if (!forPeer.empty()) {
+      plug.module.onHostData(forPeer.data(), forPeer.size());
+      complete(client, 0, 0);
+    }
+    handOverEmulationState();
     return TRUE;
   }
 
   static void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+    handOverEmulationState();
     Plug& plug = *static_cast<Plug*>(self);
     int change;
     {
@@ -471,6 +486,7 @@ struct EmulatedUsbModule::Plug {
       change = std::exchange(plug.claimChange, 0);
     }
     plug.module.tellClaimChange(change);
+    handOverEmulationState();
   }
 };
 
@@ -495,32 +511,24 @@ EmulatedUsbModule::~EmulatedUsbModule() {
 }
 
 void EmulatedUsbModule::setPeer(HostBytes peer) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(callbackMutex_);
   peer_ = std::move(peer);
 }
 
 void EmulatedUsbModule::setClaimObserver(ClaimObserver observer) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(callbackMutex_);
   claimObserver_ = std::move(observer);
 }
 
 void EmulatedUsbModule::tellClaimChange(int change) {
   if (change == 0) return;
-  ClaimObserver observer;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    observer = claimObserver_;
-  }
-  if (observer) observer(change > 0);
+  std::lock_guard<std::mutex> lock(callbackMutex_);
+  if (claimObserver_) claimObserver_(change > 0);
 }
 
 void EmulatedUsbModule::onHostData(const uint8_t* data, size_t length) {
-  HostBytes peer;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    peer = peer_;
-  }
-  if (peer) peer(data, length);
+  std::lock_guard<std::mutex> lock(callbackMutex_);
+  if (peer_) peer_(data, length);
 }
 
 void EmulatedUsbModule::sendToHost(const uint8_t* data, size_t length) {
@@ -589,6 +597,7 @@ void EmulatedUsbModule::plug(const std::string& serial) {
   g_signal_connect(plug->handler, "handle-ioctl", G_CALLBACK(&Plug::onIoctl), plug.get());
   g_signal_connect(plug->handler, "client-vanished", G_CALLBACK(&Plug::onVanished), plug.get());
   GError* error = nullptr;
+  handOverEmulationState();
   if (!umockdev_testbed_attach_ioctl(testbed_, devnode, plug->handler, &error)) {
     std::string message = error ? error->message : "unknown";
     if (error) g_error_free(error);
@@ -659,14 +668,4 @@ std::vector<uint8_t> EmulatedUsbModule::bytesFromHost() const {
 bool EmulatedUsbModule::interfaceClaimed() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return !plugs_.empty() && !plugs_.back()->claims.empty();
-}
-
-std::string EmulatedUsbModule::serial() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return plugs_.back()->serial;
-}
-
-std::string EmulatedUsbModule::devnode() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return plugs_.back()->devnode;
 }

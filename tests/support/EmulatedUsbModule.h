@@ -46,6 +46,11 @@ struct UsbDeviceSpec {
 // updater process runner) can use the emulated devices.
 void shareTestbedWithAllUsers(UMockdevTestbed* testbed);
 
+// umockdev hands calls to its worker thread, and waits for it on detach, through code the
+// thread sanitizer can't see. Called by the test thread before attaching and after detaching
+// a handler, and by every handler on entry and exit, it makes those hand-overs visible.
+void handOverEmulationState();
+
 class EmulatedUsbModule {
  public:
   using HostBytes = std::function<void(const uint8_t* data, size_t length)>;
@@ -58,6 +63,7 @@ class EmulatedUsbModule {
   EmulatedUsbModule& operator=(const EmulatedUsbModule&) = delete;
 
   // Receives every OUT transfer's bytes, on umockdev's worker thread. May call sendToHost.
+  // Replacing the peer (with null, before what it uses goes away) waits for a call under way.
   void setPeer(HostBytes peer);
   // Told when a host claims the module's interface and when it lets it go (release, close,
   // exit or unplug): the host's connection. Called without the module's lock held.
@@ -88,8 +94,6 @@ class EmulatedUsbModule {
   std::vector<size_t> outTransferSizes() const;
   std::vector<uint8_t> bytesFromHost() const;
   bool interfaceClaimed() const;
-  std::string serial() const;
-  std::string devnode() const;
 
   struct Plug;
   struct Urb;
@@ -105,6 +109,9 @@ class EmulatedUsbModule {
   std::function<int()> nextDeviceNumber_;
   UsbDeviceSpec spec_;
   mutable std::mutex mutex_;
+  // Held while a callback runs, so that replacing a callback waits for a call in progress.
+  // Taken before mutex_ (callbacks may send to the host), never while holding it.
+  std::mutex callbackMutex_;
   HostBytes peer_;
   ClaimObserver claimObserver_;
   std::vector<uint8_t> toHost_;

@@ -36,10 +36,3 @@ EmulatedKernelNode& UsbTestbed::addKernelNode(const std::string& serialText) {
   nodes_.push_back(std::make_unique<EmulatedKernelNode>(testbed_, serialText));
   return *nodes_.back();
 }
-
-std::string UsbTestbed::rootDir() const {
-  gchar* root = umockdev_testbed_get_root_dir(testbed_);
-  std::string text = root;
-  g_free(root);
-  return text;
-}

@@ -28,10 +28,6 @@ class UsbTestbed {
   // The module's kernel driver node for that serial text.
   EmulatedKernelNode& addKernelNode(const std::string& serialText);
 
-  // The directory that stands for "/" of /dev and /sys under the emulation.
-  std::string rootDir() const;
-  UMockdevTestbed* raw() const { return testbed_; }
-
  private:
   UMockdevTestbed* testbed_;
   int nextDevice_ = 2;  // 1 is the root hub's number on a real bus
