@@ -58,9 +58,10 @@ class UsbLinkTest : public ::testing::Test {
     module->setPeer([this](const uint8_t* data, size_t n) { fromHost.append(data, n); });
   }
 
+  // Declared first so that it outlives the bus whose peer callback writes into it.
+  HostBytes fromHost;
   std::unique_ptr<UsbTestbed> bus;
   EmulatedUsbModule* module = nullptr;
-  HostBytes fromHost;
 };
 
 TEST_F(UsbLinkTest, SharedBySerialNumberAndTornDownByTheLastUse) {
