@@ -31,19 +31,19 @@ aErr Module::debug(const uint8_t* bytes, uint8_t length) {
 }
 
 // Sends one module query and takes the answer byte that ends a reply of the expected
-// length; the reply must begin with the command and the first `echoed` request bytes.
+// length. The reply is picked by its query number; it must then echo the first `echoed`
+// request bytes, or it is not an answer to this question.
 aErr Module::query(const uint8_t* request, uint8_t length, uint8_t echoed, uint8_t replyLength,
                    uint8_t* answer) {
   if (!isConnected()) return aErrConnection;
   aErr err = m_link->sendPacket(m_address, kCmdQuery, length, request);
   if (err != aErrNone) return err;
-  uint8_t match[aPACKET_MAX_DATA] = {kCmdQuery};
-  std::memcpy(match + 1, request, echoed);
-  uint8_t received = static_cast<uint8_t>(echoed + 1);
+  const uint8_t match[] = {kCmdQuery, request[0]};
+  uint8_t received = sizeof match;
   uint8_t reply[aPACKET_MAX_DATA];
   err = m_link->receivePacket(m_address, match, &received, reply);
   if (err != aErrNone) return err;
-  if (received != replyLength) return aErrUnknown;
+  if (received != replyLength || std::memcmp(reply + 1, request, echoed) != 0) return aErrUnknown;
   *answer = reply[replyLength - 1];
   return aErrNone;
 }

@@ -163,6 +163,11 @@ TEST_F(ModuleTest, RawPacketsEchoAndModuleQueries) {
   EXPECT_GE(count, 1);
   EXPECT_EQ(module.hasUEI(3, 8, 0, 0x40 | 0x80), aErrParam);
   EXPECT_EQ(module.hasUEI(3, 8, 0, 0x01), aErrParam);
+  virtualmodule::Faults faults;
+  faults.lengthChange[0x49] = 1;
+  core_->setFaults(faults);
+  EXPECT_EQ(module.classQuantity(3, &count), aErrUnknown) << "a reply of the wrong length";
+  core_->setFaults({});
 
   Link& link = *module.getLink();
   uint8_t many[28] = {};
