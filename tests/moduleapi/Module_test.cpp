@@ -119,6 +119,28 @@ TEST_F(ModuleTest, MultiPacketReadsFollowTheSequenceNumbers) {
   EXPECT_EQ(system.getName(name, 10, &count), aErrMemory);
 }
 
+TEST_F(ModuleTest, WordReadsNeedWholeWords) {
+  auto device = sDevice(0x2100, 0x13, 2);
+  device.name = std::string("\x01\x02\x03\x04\xA0\xB0\xC0\xD0", 8);
+  start("127.0.0.30", device);
+  Module module(2, 0);
+  ASSERT_EQ(module.connectFromSpec(spec_), aErrNone);
+  SystemClass system;
+  system.init(&module, 0);
+
+  uint32_t words[4] = {};
+  size_t count = 99;
+  ASSERT_EQ(system.getUEIBytes32(32, words, 4, &count), aErrNone);
+  ASSERT_EQ(count, 2u);
+  EXPECT_EQ(words[0], 0x01020304u);
+  EXPECT_EQ(words[1], 0xA0B0C0D0u);
+
+  core_->withModule(2, [](virtualmodule::ModuleNode& node) { node.device().name = "0123456789"; });
+  count = 99;
+  EXPECT_EQ(system.getUEIBytes32(32, words, 4, &count), aErrParse);
+  EXPECT_EQ(count, 0u);
+}
+
 TEST_F(ModuleTest, StoreSlotsAndFactoryDataRoundTrip) {
   start("127.0.0.25", sDevice(0x3000, 0x13, 2));
   Module module(2, 0);
