@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "CommandHandler.h"
+#include "ModuleNode.h"
 #include "SystemClass.h"
 #include "VirtualModuleFixture.h"
 
@@ -262,6 +264,31 @@ TEST_F(ModuleTest, ThePacketLogWritesEveryPacketAsALine) {
   EXPECT_NE(text.find(std::string("6 < START\0\r\n", 12)), std::string::npos) << text;
   EXPECT_NE(text.find("5 > 0x2 0x3 0x3 0x48 0x20 \r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("6 < 0x2 0x4 0x3 0x8 0x0 0x13 \r\n"), std::string::npos) << text;
+}
+
+// A module that answers the system entity's requests under another entity class.
+class WrongCommandReplies : public virtualmodule::CommandHandler {
+ public:
+  virtualmodule::Outcome handle(virtualmodule::ModuleNode& node,
+                                const std::vector<uint8_t>& payload) override {
+    virtualmodule::Outcome outcome;
+    outcome.replies.push_back({node.address(), {0x04, uint8_t(payload[1] & 0x3F), 0x00, 0x11}});
+    return outcome;
+  }
+};
+
+TEST_F(ModuleTest, RepliesUnderAnotherCommandAreNotTaken) {
+  start("127.0.0.31", sDevice(0x6100, 0x13, 2));
+  Module module(2, 0);
+  ASSERT_EQ(module.connectFromSpec(spec_), aErrNone);
+  core_->withModule(2, [](virtualmodule::ModuleNode& node) {
+    node.install(3, std::make_unique<WrongCommandReplies>());
+  });
+  SystemClass system;
+  system.init(&module, 0);
+  uint8_t model = 7;
+  EXPECT_EQ(system.getModel(&model), aErrTimeout);
+  EXPECT_EQ(model, 7);
 }
 
 TEST_F(ModuleTest, ASilentModuleTimesOut) {
