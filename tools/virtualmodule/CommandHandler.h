@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "ErrorCode.h"
@@ -14,6 +15,12 @@ struct Outcome {
   std::vector<Packet> replies;
   bool sequenced = false;  // the replies are one multi-packet value, numbered by their last byte
   bool restart = false;    // the module restarts once the replies are out
+
+  static Outcome single(Packet reply) {
+    Outcome outcome;
+    outcome.replies.push_back(std::move(reply));
+    return outcome;
+  }
 };
 
 // The code behind one command byte of one module. Each module holds its own handler objects,

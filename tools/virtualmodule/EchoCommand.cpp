@@ -5,9 +5,7 @@
 namespace virtualmodule {
 
 Outcome EchoCommand::handle(ModuleNode& node, const std::vector<uint8_t>& payload) {
-  Outcome outcome;
-  outcome.replies.push_back(Packet{node.address(), payload});
-  return outcome;
+  return Outcome::single(Packet{node.address(), payload});
 }
 
 }  // namespace virtualmodule

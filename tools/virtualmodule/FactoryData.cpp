@@ -15,9 +15,7 @@ constexpr uint8_t kFirstFlag = 0x40;
 constexpr size_t kChunk = 26;
 
 Outcome reply(uint8_t address, std::vector<uint8_t> payload) {
-  Outcome outcome;
-  outcome.replies.push_back(Packet{address, std::move(payload)});
-  return outcome;
+  return Outcome::single(Packet{address, std::move(payload)});
 }
 
 Outcome error(uint8_t address, uint8_t control, ErrorCode error) {

@@ -47,9 +47,7 @@ Outcome ModuleQuery::handle(ModuleNode& node, const std::vector<uint8_t>& payloa
       reply.payload.push_back(0);
     }
   }
-  Outcome outcome;
-  outcome.replies.push_back(std::move(reply));
-  return outcome;
+  return Outcome::single(std::move(reply));
 }
 
 }  // namespace virtualmodule

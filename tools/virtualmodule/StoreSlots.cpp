@@ -19,9 +19,7 @@ constexpr size_t kChunk = 25;
 constexpr size_t kMaxOpen = 4;
 
 Outcome reply(uint8_t address, std::vector<uint8_t> payload) {
-  Outcome outcome;
-  outcome.replies.push_back(Packet{address, std::move(payload)});
-  return outcome;
+  return Outcome::single(Packet{address, std::move(payload)});
 }
 
 // Slot requests carry the error code after store and slot, handle requests after the handle.

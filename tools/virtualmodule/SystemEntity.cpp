@@ -66,12 +66,6 @@ const SystemOption* findOption(uint8_t code) {
   return nullptr;
 }
 
-Outcome single(Packet packet) {
-  Outcome outcome;
-  outcome.replies.push_back(std::move(packet));
-  return outcome;
-}
-
 Outcome sequencedBytes(uint8_t address, const UeiRequest& request, const std::string& bytes) {
   Outcome outcome;
   outcome.sequenced = true;
@@ -92,23 +86,23 @@ Outcome sequencedBytes(uint8_t address, const UeiRequest& request, const std::st
 
 Outcome readOption(ModuleNode& node, const UeiRequest& request, const SystemOption& option) {
   const uint8_t address = node.address();
-  if (!option.readable) return single(ueiErrorReply(address, request, ErrorCode::Mode));
+  if (!option.readable) return Outcome::single(ueiErrorReply(address, request, ErrorCode::Mode));
   if (request.rest.size() != (option.subindexes ? 1u : 0u))
-    return single(ueiErrorReply(address, request, ErrorCode::Size));
+    return Outcome::single(ueiErrorReply(address, request, ErrorCode::Size));
   const uint8_t subindex = option.subindexes ? request.rest[0] : 0;
   if (option.subindexes && subindex >= option.subindexes)
-    return single(ueiErrorReply(address, request, ErrorCode::IndexRange));
+    return Outcome::single(ueiErrorReply(address, request, ErrorCode::IndexRange));
   if (option.width == kBytesValue) return sequencedBytes(address, request, node.device().name);
-  return single(ueiValueReply(address, request, option.read(node.device(), subindex), option.width));
+  return Outcome::single(ueiValueReply(address, request, option.read(node.device(), subindex), option.width));
 }
 
 Outcome writeOption(ModuleNode& node, const UeiRequest& request, const SystemOption& option) {
   const uint8_t address = node.address();
-  if (!option.writable) return single(ueiErrorReply(address, request, ErrorCode::Mode));
-  if (request.rest.size() != option.width) return single(ueiErrorReply(address, request, ErrorCode::Size));
+  if (!option.writable) return Outcome::single(ueiErrorReply(address, request, ErrorCode::Mode));
+  if (request.rest.size() != option.width) return Outcome::single(ueiErrorReply(address, request, ErrorCode::Size));
   const ErrorCode error = option.write(node.device(), readBigEndian(request.rest.data(), option.width));
-  if (error != ErrorCode::None) return single(ueiErrorReply(address, request, error));
-  Outcome outcome = single(Packet{address, {request.command, request.replyOption(), request.index}});
+  if (error != ErrorCode::None) return Outcome::single(ueiErrorReply(address, request, error));
+  Outcome outcome = Outcome::single(Packet{address, {request.command, request.replyOption(), request.index}});
   outcome.restart = option.restarts;
   return outcome;
 }
@@ -119,10 +113,10 @@ Outcome SystemEntity::handle(ModuleNode& node, const std::vector<uint8_t>& paylo
   const auto request = parseUeiRequest(payload);
   if (!request) return {};
   const uint8_t address = node.address();
-  if (request->index != 0) return single(ueiErrorReply(address, *request, ErrorCode::IndexRange));
+  if (request->index != 0) return Outcome::single(ueiErrorReply(address, *request, ErrorCode::IndexRange));
   const SystemOption* option = findOption(request->option);
-  if (!option) return single(ueiErrorReply(address, *request, ErrorCode::InvalidOption));
-  if (request->read == request->write) return single(ueiErrorReply(address, *request, ErrorCode::Param));
+  if (!option) return Outcome::single(ueiErrorReply(address, *request, ErrorCode::InvalidOption));
+  if (request->read == request->write) return Outcome::single(ueiErrorReply(address, *request, ErrorCode::Param));
   return request->read ? readOption(node, *request, *option) : writeOption(node, *request, *option);
 }
 
