@@ -81,7 +81,7 @@ TEST_F(UsbDiscoveryCommand, ModuleHeldByAnotherProgramGetsAnErrorLine) {
 TEST(UsbDiscoveryCommandEmpty, SaysWhenNoModuleIsAttached) {
   SKIP_WITHOUT_USB_EMULATION();
   UsbTestbed bus;
-  bus.add(UsbDeviceSpec::module("0001ABC"));  // a 7-character serial is not a module's
+  bus.add(UsbDeviceLayout::module("0001ABC"));  // a 7-character serial is not a module's
   UpdaterProcess updater;
   ProcessResult r = updater.Run({"-D", "-t", "USB"});
   EXPECT_EQ(r.status, 0) << r.err;

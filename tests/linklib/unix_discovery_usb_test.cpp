@@ -31,15 +31,15 @@ class UsbDiscoveryTest : public ::testing::Test {
 };
 
 TEST_F(UsbDiscoveryTest, ListsOnlyModulesWithAnEightDigitSerial) {
-  UsbDeviceSpec otherVendor = UsbDeviceSpec::module("11111111");
+  UsbDeviceLayout otherVendor = UsbDeviceLayout::module("11111111");
   otherVendor.vendorId = ZEPRIC_USB_VENDOR_ID ^ 0x100;
-  bus_->add(UsbDeviceSpec::module("40F5849A", 0x0113));
-  bus_->add(UsbDeviceSpec::module("0001ABC"));             // 7 characters
-  bus_->add(UsbDeviceSpec::module("0001ABCDE"));           // 9 characters
-  bus_->add(UsbDeviceSpec::module("0001XYZ1"));            // not hexadecimal
-  bus_->add(UsbDeviceSpec::module("22222222", 0x8013));    // product bit 15
+  bus_->add(UsbDeviceLayout::module("40F5849A", 0x0113));
+  bus_->add(UsbDeviceLayout::module("0001ABC"));             // 7 characters
+  bus_->add(UsbDeviceLayout::module("0001ABCDE"));           // 9 characters
+  bus_->add(UsbDeviceLayout::module("0001XYZ1"));            // not hexadecimal
+  bus_->add(UsbDeviceLayout::module("22222222", 0x8013));    // product bit 15
   bus_->add(otherVendor);
-  bus_->add(UsbDeviceSpec::module("00000007", 0x7F05));
+  bus_->add(UsbDeviceLayout::module("00000007", 0x7F05));
 
   Collected collected;
   EXPECT_EQ(aDiscovery_EnumerateModules(USB, collect, &collected), 2);

@@ -58,26 +58,26 @@ TEST_F(UsbStreamTest, DestroyReleasesTheModule) {
 TEST_F(UsbStreamTest, CreationFailuresLeaveNoStream) {
   struct Case {
     const char* name;
-    UsbDeviceSpec spec;
+    UsbDeviceLayout layout;
     int claimError;
     uint32_t serial;
     aErr result;
   };
-  UsbDeviceSpec noInterface = UsbDeviceSpec::module("0001ABCD");
+  UsbDeviceLayout noInterface = UsbDeviceLayout::module("0001ABCD");
   noInterface.interfaces[0].interfaceClass = 0x02;
-  UsbDeviceSpec oneEndpoint = UsbDeviceSpec::module("0001ABCD");
+  UsbDeviceLayout oneEndpoint = UsbDeviceLayout::module("0001ABCD");
   oneEndpoint.interfaces[0].endpoints.pop_back();
   const std::vector<Case> cases = {
-      {"not attached", UsbDeviceSpec::module("0001ABCD"), 0, 0x0001ABCE, aErrNotFound},
-      {"lower-case serial string", UsbDeviceSpec::module("0001abcd"), 0, 0x0001ABCD, aErrNotFound},
+      {"not attached", UsbDeviceLayout::module("0001ABCD"), 0, 0x0001ABCE, aErrNotFound},
+      {"lower-case serial string", UsbDeviceLayout::module("0001abcd"), 0, 0x0001ABCD, aErrNotFound},
       {"no vendor interface", noInterface, 0, 0x0001ABCD, aErrConfiguration},
       {"one endpoint", oneEndpoint, 0, 0x0001ABCD, aErrConfiguration},
-      {"interface held elsewhere", UsbDeviceSpec::module("0001ABCD"), EBUSY, 0x0001ABCD, aErrBusy},
+      {"interface held elsewhere", UsbDeviceLayout::module("0001ABCD"), EBUSY, 0x0001ABCD, aErrBusy},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     UsbTestbed bus;
-    bus.add(c.spec).failClaimsWith(c.claimError);
+    bus.add(c.layout).failClaimsWith(c.claimError);
     aStream* stream = reinterpret_cast<aStream*>(0x1);
     EXPECT_EQ(aStream_CreateUSB(c.serial, &stream), c.result);
     EXPECT_EQ(stream, nullptr);

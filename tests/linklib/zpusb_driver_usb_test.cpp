@@ -94,24 +94,24 @@ TEST_F(ZpusbTest, OneTransferIsHandedOutByteByByte) {
 
 struct BadDevice {
   const char* name;
-  UsbDeviceSpec spec;
+  UsbDeviceLayout layout;
   const char* requested;
   aErr result;
   int32_t state;
 };
 
-UsbDeviceSpec withSerial(const char* serial) { return UsbDeviceSpec::module(serial); }
-UsbDeviceSpec withProduct(uint16_t product) { return UsbDeviceSpec::module("0001ABCD", product); }
-UsbDeviceSpec withVendor(uint16_t vendor) {
-  UsbDeviceSpec spec = UsbDeviceSpec::module("0001ABCD");
-  spec.vendorId = vendor;
-  return spec;
+UsbDeviceLayout withSerial(const char* serial) { return UsbDeviceLayout::module(serial); }
+UsbDeviceLayout withProduct(uint16_t product) { return UsbDeviceLayout::module("0001ABCD", product); }
+UsbDeviceLayout withVendor(uint16_t vendor) {
+  UsbDeviceLayout layout = UsbDeviceLayout::module("0001ABCD");
+  layout.vendorId = vendor;
+  return layout;
 }
-UsbDeviceSpec withInterface(uint8_t cls, uint8_t sub, uint8_t proto,
-                            std::vector<UsbEndpointSpec> endpoints) {
-  UsbDeviceSpec spec = UsbDeviceSpec::module("0001ABCD");
-  spec.interfaces = {UsbInterfaceSpec{0, cls, sub, proto, std::move(endpoints)}};
-  return spec;
+UsbDeviceLayout withInterface(uint8_t cls, uint8_t sub, uint8_t proto,
+                            std::vector<UsbEndpointLayout> endpoints) {
+  UsbDeviceLayout layout = UsbDeviceLayout::module("0001ABCD");
+  layout.interfaces = {UsbInterfaceLayout{0, cls, sub, proto, std::move(endpoints)}};
+  return layout;
 }
 
 TEST_F(ZpusbTest, DevicesThatAreNotTheRequestedModule) {
@@ -137,7 +137,7 @@ TEST_F(ZpusbTest, DevicesThatAreNotTheRequestedModule) {
   for (const BadDevice& bad : cases) {
     SCOPED_TRACE(bad.name);
     UsbTestbed bus;
-    bus.add(bad.spec);
+    bus.add(bad.layout);
     zpusb* usb = zpusb_create_usb(zpusbModeLibusb);
     ASSERT_NE(usb, nullptr);
     EXPECT_EQ(zpusb_open_zepric_device(usb, bad.requested), bad.result);
@@ -149,11 +149,11 @@ TEST_F(ZpusbTest, DevicesThatAreNotTheRequestedModule) {
 }
 
 TEST_F(ZpusbTest, FindsTheVendorInterfaceBehindOthers) {
-  UsbDeviceSpec spec = UsbDeviceSpec::module("0001ABCD");
-  UsbInterfaceSpec other{0, 0x02, 0x02, 0x01, {{0x83, 3}, {0x04, 2}}};
-  UsbInterfaceSpec vendor{1, 0xFF, 0x88, 0x10, {{0x81, 2}, {0x02, 3}}};
-  spec.interfaces = {other, vendor};
-  EmulatedUsbModule& module = bus_->add(spec);
+  UsbDeviceLayout layout = UsbDeviceLayout::module("0001ABCD");
+  UsbInterfaceLayout other{0, 0x02, 0x02, 0x01, {{0x83, 3}, {0x04, 2}}};
+  UsbInterfaceLayout vendor{1, 0xFF, 0x88, 0x10, {{0x81, 2}, {0x02, 3}}};
+  layout.interfaces = {other, vendor};
+  EmulatedUsbModule& module = bus_->add(layout);
   module.setPeer([&module](const uint8_t* data, size_t n) { module.sendToHost(data, n); });
   zpusb* usb = openOrFail("0001ABCD");
   const uint8_t ping = 0x5A;

@@ -33,22 +33,22 @@ void putLe16(std::vector<uint8_t>& out, uint16_t value) {
   out.push_back(static_cast<uint8_t>(value >> 8));
 }
 
-std::vector<uint8_t> configurationDescriptor(const std::vector<UsbInterfaceSpec>& interfaces) {
+std::vector<uint8_t> configurationDescriptor(const std::vector<UsbInterfaceLayout>& interfaces) {
   std::vector<uint8_t> body;
   uint8_t interfaceCount = 0;
   uint8_t lastNumber = 0xFF;
-  for (const UsbInterfaceSpec& interface : interfaces) {
+  for (const UsbInterfaceLayout& interface : interfaces) {
     if (interface.number != lastNumber) interfaceCount++;
     lastNumber = interface.number;
     uint8_t alternate = 0;
-    for (const UsbInterfaceSpec& other : interfaces) {
+    for (const UsbInterfaceLayout& other : interfaces) {
       if (&other == &interface) break;
       if (other.number == interface.number) alternate++;
     }
     body.insert(body.end(), {9, 4, interface.number, alternate,
                              static_cast<uint8_t>(interface.endpoints.size()),
                              interface.interfaceClass, interface.subclass, interface.protocol, 0});
-    for (const UsbEndpointSpec& endpoint : interface.endpoints) {
+    for (const UsbEndpointLayout& endpoint : interface.endpoints) {
       body.insert(body.end(), {7, 5, endpoint.address, endpoint.attributes});
       putLe16(body, 64);
       body.push_back(0);
@@ -94,16 +94,16 @@ void shareTestbedWithAllUsers(UMockdevTestbed* testbed) {
   g_free(root);
 }
 
-UsbDeviceSpec::UsbDeviceSpec() : vendorId(ZEPRIC_USB_VENDOR_ID) {}
+UsbDeviceLayout::UsbDeviceLayout() : vendorId(ZEPRIC_USB_VENDOR_ID) {}
 
-UsbDeviceSpec UsbDeviceSpec::module(const std::string& serial, uint16_t productId) {
-  UsbDeviceSpec spec;
-  spec.serial = serial;
-  spec.productId = productId;
-  return spec;
+UsbDeviceLayout UsbDeviceLayout::module(const std::string& serial, uint16_t productId) {
+  UsbDeviceLayout layout;
+  layout.serial = serial;
+  layout.productId = productId;
+  return layout;
 }
 
-std::vector<uint8_t> UsbDeviceSpec::descriptors() const {
+std::vector<uint8_t> UsbDeviceLayout::descriptors() const {
   std::vector<uint8_t> out = {18, 1};
   putLe16(out, 0x0200);
   out.insert(out.end(), {0, 0, 0, 64});
@@ -491,12 +491,12 @@ struct EmulatedUsbModule::Plug {
 };
 
 EmulatedUsbModule::EmulatedUsbModule(UMockdevTestbed* testbed, int busNumber, int portNumber,
-                                     std::function<int()> nextDeviceNumber, UsbDeviceSpec spec)
+                                     std::function<int()> nextDeviceNumber, UsbDeviceLayout layout)
     : testbed_(testbed),
       bus_(busNumber),
       port_(portNumber),
       nextDeviceNumber_(std::move(nextDeviceNumber)),
-      spec_(std::move(spec)) {
+      layout_(std::move(layout)) {
   plug();
 }
 
@@ -554,7 +554,7 @@ void EmulatedUsbModule::unplug() {
   umockdev_testbed_remove_device(testbed_, syspath.c_str());
 }
 
-void EmulatedUsbModule::plug() { plug(spec_.serial); }
+void EmulatedUsbModule::plug() { plug(layout_.serial); }
 
 void EmulatedUsbModule::plug(const std::string& serial) {
   if (plugged()) throw std::logic_error("module is already on the bus");
@@ -575,7 +575,7 @@ void EmulatedUsbModule::plug(const std::string& serial) {
   if (!syspath) throw std::runtime_error("umockdev refused the USB device");
   plug->syspath = syspath;
   g_free(syspath);
-  std::vector<uint8_t> descriptors = spec_.descriptors();
+  std::vector<uint8_t> descriptors = layout_.descriptors();
   umockdev_testbed_set_attribute_binary(testbed_, plug->syspath.c_str(), "descriptors",
                                         descriptors.data(), static_cast<gssize>(descriptors.size()));
 

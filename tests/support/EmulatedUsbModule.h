@@ -16,28 +16,28 @@
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
 
-struct UsbEndpointSpec {
+struct UsbEndpointLayout {
   uint8_t address;     // bit 7 set for IN
   uint8_t attributes;  // transfer type: 2 bulk, 3 interrupt, 0 control, 1 isochronous
 };
 
-struct UsbInterfaceSpec {
+struct UsbInterfaceLayout {
   uint8_t number = 0;
   uint8_t interfaceClass = 0xFF;
   uint8_t subclass = 0x88;
   uint8_t protocol = 0x10;
-  std::vector<UsbEndpointSpec> endpoints = {{0x81, 2}, {0x02, 2}};
+  std::vector<UsbEndpointLayout> endpoints = {{0x81, 2}, {0x02, 2}};
 };
 
-struct UsbDeviceSpec {
+struct UsbDeviceLayout {
   uint16_t vendorId;
   uint16_t productId = 0x0113;
   std::string serial = "0001ABCD";
-  std::vector<UsbInterfaceSpec> interfaces = {UsbInterfaceSpec{}};
+  std::vector<UsbInterfaceLayout> interfaces = {UsbInterfaceLayout{}};
 
-  UsbDeviceSpec();
+  UsbDeviceLayout();
   // A module of that serial text and product id with the usual vendor interface.
-  static UsbDeviceSpec module(const std::string& serial, uint16_t productId = 0x0113);
+  static UsbDeviceLayout module(const std::string& serial, uint16_t productId = 0x0113);
   // The bytes of the device descriptor followed by configuration descriptor 0.
   std::vector<uint8_t> descriptors() const;
 };
@@ -57,7 +57,7 @@ class EmulatedUsbModule {
   using ClaimObserver = std::function<void(bool claimed)>;
 
   EmulatedUsbModule(UMockdevTestbed* testbed, int busNumber, int portNumber,
-                    std::function<int()> nextDeviceNumber, UsbDeviceSpec spec);
+                    std::function<int()> nextDeviceNumber, UsbDeviceLayout layout);
   ~EmulatedUsbModule();
   EmulatedUsbModule(const EmulatedUsbModule&) = delete;
   EmulatedUsbModule& operator=(const EmulatedUsbModule&) = delete;
@@ -75,7 +75,7 @@ class EmulatedUsbModule {
 
   // Transfers in flight end with "device gone"; the device leaves the bus.
   void unplug();
-  // Back on the bus under a new device number, with the spec's serial text or a new one.
+  // Back on the bus under a new device number, with the layout's serial text or a new one.
   void plug();
   void plug(const std::string& serial);
   bool plugged() const;
@@ -107,7 +107,7 @@ class EmulatedUsbModule {
   int bus_;
   int port_;
   std::function<int()> nextDeviceNumber_;
-  UsbDeviceSpec spec_;
+  UsbDeviceLayout layout_;
   mutable std::mutex mutex_;
   // Held while a callback runs, so that replacing a callback waits for a call in progress.
   // Taken before mutex_ (callbacks may send to the host), never while holding it.

@@ -25,10 +25,10 @@ UsbTestbed::~UsbTestbed() {
   g_object_unref(testbed_);
 }
 
-EmulatedUsbModule& UsbTestbed::add(const UsbDeviceSpec& spec) {
+EmulatedUsbModule& UsbTestbed::add(const UsbDeviceLayout& layout) {
   int port = static_cast<int>(modules_.size()) + 1;
   modules_.push_back(std::make_unique<EmulatedUsbModule>(
-      testbed_, 1, port, [this] { return nextDevice_++; }, spec));
+      testbed_, 1, port, [this] { return nextDevice_++; }, layout));
   return *modules_.back();
 }
 

@@ -22,8 +22,8 @@ class UsbTestbed {
   UsbTestbed& operator=(const UsbTestbed&) = delete;
 
   // A module on the next free port of bus 1.
-  EmulatedUsbModule& add(const UsbDeviceSpec& spec);
-  EmulatedUsbModule& add(const std::string& serial) { return add(UsbDeviceSpec::module(serial)); }
+  EmulatedUsbModule& add(const UsbDeviceLayout& layout);
+  EmulatedUsbModule& add(const std::string& serial) { return add(UsbDeviceLayout::module(serial)); }
 
   // The module's kernel driver node for that serial text.
   EmulatedKernelNode& addKernelNode(const std::string& serialText);

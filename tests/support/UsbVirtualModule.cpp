@@ -7,10 +7,10 @@ namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(5);
 
-UsbDeviceSpec withSerial(UsbDeviceSpec spec, const std::string& serial, uint8_t model) {
-  spec.serial = serial;
-  spec.productId = static_cast<uint16_t>((spec.productId & 0xFF00) | model);
-  return spec;
+UsbDeviceLayout withSerial(UsbDeviceLayout layout, const std::string& serial, uint8_t model) {
+  layout.serial = serial;
+  layout.productId = static_cast<uint16_t>((layout.productId & 0xFF00) | model);
+  return layout;
 }
 
 }  // namespace
@@ -22,9 +22,9 @@ std::string UsbVirtualModule::serialText(uint32_t serialNumber) {
 }
 
 UsbVirtualModule::UsbVirtualModule(UsbTestbed& bus, const virtualmodule::DeviceModel& device,
-                                   UsbDeviceSpec spec)
+                                   UsbDeviceLayout layout)
     : core_(device),
-      usb_(bus.add(withSerial(std::move(spec), serialText(device.serialNumber), device.model))) {
+      usb_(bus.add(withSerial(std::move(layout), serialText(device.serialNumber), device.model))) {
   usb_.setPeer([this](const uint8_t* data, size_t n) {
     core_.fromHost(data, n, virtualmodule::ModuleCore::Clock::now());
   });

@@ -18,10 +18,10 @@
 
 class UsbVirtualModule : private virtualmodule::HostSink {
  public:
-  // spec gives the USB side (vendor, product, interfaces); its serial text is replaced by
+  // layout gives the USB side (vendor, product, interfaces); its serial text is replaced by
   // the device's serial number.
   UsbVirtualModule(UsbTestbed& bus, const virtualmodule::DeviceModel& device,
-                   UsbDeviceSpec spec = UsbDeviceSpec());
+                   UsbDeviceLayout layout = UsbDeviceLayout());
   ~UsbVirtualModule() override;
 
   virtualmodule::ModuleCore& core() { return core_; }
