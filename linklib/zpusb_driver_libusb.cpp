@@ -201,8 +201,9 @@ aErr zpusb_write_to_USBlib_device(zpusb* record, const uint8_t* data, size_t len
 {
     if (record->mode == zpusbModeKernel)
         return aErrMode;
-    if (zpusb_load_state(record) != zpusbStateOpen)
-        return sStateError(zpusb_load_state(record));
+    const int32_t state = zpusb_load_state(record);
+    if (state != zpusbStateOpen)
+        return sStateError(state);
     aErr result = aErrNone;
     size_t done = 0;
     for (int attempt = 0; attempt < sWRITE_ATTEMPTS && done < length; attempt++) {
@@ -226,8 +227,9 @@ aErr zpusb_get_from_USBlib_device(zpusb* record, uint8_t* byte)
         return aErrMode;
     if (record->unread > 0)
         return sHandOut(record, byte);
-    if (zpusb_load_state(record) != zpusbStateOpen)
-        return sStateError(zpusb_load_state(record));
+    const int32_t state = zpusb_load_state(record);
+    if (state != zpusbStateOpen)
+        return sStateError(state);
 
     int got = 0;
     int rc = libusb_bulk_transfer(record->handle, record->inEndpoint, record->receiveBuffer,
